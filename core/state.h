@@ -1,0 +1,100 @@
+// The Monitor state: every field the program keeps, in one record. The program is one
+// dialog on one thread in one process, so one global record, read and written by name,
+// is simpler and clearer than passing pieces of it around.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+#include <shellapi.h>
+
+struct MonitorState {
+    // Stored settings, filled once by LoadSettings before the dialog exists. Each text is
+    // larger than the largest read that fills it, so it always ends in a zero byte.
+    char StartDisk[32];             // read size 4
+    char StartEmailAddress[1024];   // read size 1000
+    char StartEmailServer[128];     // read size 100
+    char StartFromEmail[128];       // read size 100
+    char StartCommand[252];         // read size 250
+    LONG StartWarning2;             // warning level in hundredths of a percent
+    float StartWarning;             // the same in percent
+    DWORD StartSeconds;             // interval, a count of units
+    DWORD StartTimeType;            // 1 seconds, 2 minutes, 3 hours, 0 none stored
+
+    // Only the first character counts: '1' on, '0' off, nothing after a fresh install.
+    char AutoStartValue[4];
+    char AutoStartMini[4];
+
+    // Settings in force. A text in force is a heap copy owned by its field, or nullptr
+    // for none (an empty box or an empty stored text); see PutTextInForce.
+    char *DiskToMonitor;
+    char *EmailAddress;
+    char *EmailServer;
+    char *FromAddress;
+    char *Command;
+    float WarningLevel;             // percent; 0 means no warnings
+    UINT Seconds;                   // interval, a count of units
+    int TimeType;                   // unit in force; 0 none chosen, counted as seconds
+    int WarningTime;                // period of the check timer in milliseconds
+
+    // The last sample and the marks. A low mark of 0 is unset.
+    const char *pszDrive;           // the path the sampler queries
+    ULONGLONG DiskSize;
+    ULONGLONG DiskFree;
+    ULONGLONG i64FreeBytesToCaller;
+    double FreePercent;
+    float highgb;
+    float lowgb;
+    float highpercent;
+    float lowpercent;
+
+    // The dialog and its controls.
+    HINSTANCE hInst;
+    HWND hwndDlgSave;
+    HWND hWndSize;
+    HWND hWndFree;
+    HWND hWndDisk;
+    HWND hWndFreePercent;
+    HWND hWndWarning;
+    HWND hWndSeconds;
+    HWND hWndEmail;
+    HWND hWndFrom;
+    HWND hWndServer;
+    HWND hWndAutoStart;
+    HWND hWndAutoMinimize;
+    HWND hHighGB;
+    HWND hLowGB;
+    HWND hHighPercent;
+    HWND hLowPercent;
+    HWND hTimeType;
+    HWND hCommand;
+    int TrackPosition;              // last position read from the interval slider
+    int Index;                      // last drive list selection, -1 for none
+    char buffer[12];                // the selected drive's text
+    char WarningText[32];           // the stored level for its box; wide enough for any float
+    NOTIFYICONDATAA IconData;
+    char TrayText[200];
+    BOOL Minimized;
+    HMENU PopMenu;
+    HMENU PopMenu2;
+    POINT lpClickPoint;
+    UINT WM_TASKBARCREATED;
+
+    // Mail connection scratch.
+    SOCKET s;
+    char buf[512];
+    int len;
+    char MyHostName[100];
+    DWORD HostNameLength;
+
+    // Settings store scratch.
+    DWORD valuesize;
+    DWORD KeyType;
+    HKEY hKey;
+    DWORD dwDisposition;
+    bool Error;                     // outcome of the last call that sets it; tested at once or never
+};
+
+extern MonitorState Monitor;
+
+// Replaces a text in force with a copy of text, or with none when text is null or empty.
+void PutTextInForce(char **field, const char *text);

@@ -1,0 +1,56 @@
+// The warning check: when the free percentage is below the level, run the command and
+// raise the alert by mail or, with no recipient, in a message box.
+#include "core/warning.h"
+
+#include "core/sampling.h"
+#include "core/state.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+void BuildAlertText(char *out, size_t size, const char *drive, float level, const char *timeText,
+                    ULONGLONG diskFree, double percent)
+{
+    char percentText[64];
+    FormatPercent(percentText, sizeof percentText, percent);
+    snprintf(out, size,
+             "Free disk space on disk %s was below warning level of %.2f%% on %s. Free space remaining %.2f GB. "
+             "Free percentage is %s",
+             TextOrNone(drive), level, timeText, BytesToGB(diskFree), percentText);
+}
+
+void RunCommand(const char *commandLine)
+{
+    // CreateProcessA may write into the command line, so it gets a copy.
+    char line[32768];
+    snprintf(line, sizeof line, "%s", commandLine);
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    memset(&process, 0, sizeof process);
+    if (CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+}
+
+void CheckWarning()
+{
+    time_t now = time(nullptr);
+    const struct tm *local = localtime(&now);
+
+    if (!(Monitor.WarningLevel > Monitor.FreePercent))
+        return;
+    if (Monitor.Command && *Monitor.Command)
+        RunCommand(Monitor.Command);
+
+    // localtime fails only for a clock outside its range; asctime would crash on it.
+    const char *timeText = local ? asctime(local) : "(unknown time)\n";
+    char alert[512];
+    BuildAlertText(alert, sizeof alert, Monitor.DiskToMonitor, Monitor.WarningLevel, timeText, Monitor.DiskFree,
+                   Monitor.FreePercent);
+    if (!Monitor.EmailAddress)
+        MessageBoxA(nullptr, alert, "WARNING!!!", MB_TOPMOST | MB_ICONWARNING);
+}

@@ -1,0 +1,56 @@
+# Sourced by test.sh and run.sh: a private Wine prefix in the build tree, a display of
+# our own, and a persistent wineserver, all ended again by testbed_stop.
+#
+#   testbed_start BUILD_DIR [headless]   exports WINEPREFIX, WINEDEBUG, DISPLAY
+#   testbed_stop                         ends only what testbed_start started
+
+testbed_prefix() {
+  export WINEPREFIX="$1/wineprefix"
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  [ -f "$WINEPREFIX/.vellmark-ready" ] && return 0
+  rm -rf "$WINEPREFIX"
+  echo "Creating the Wine prefix $WINEPREFIX"
+  wineboot -i </dev/null >/dev/null 2>&1
+  # A crash prints a backtrace and ends instead of opening a dialog that waits forever;
+  # windows open on a virtual desktop, which draws captions and has a tray.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f </dev/null >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.vellmark-ready"
+}
+
+testbed_display() {
+  local n
+  for n in $(seq 90 190); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+  done
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  TESTBED_XVFB_PID=$!
+  export DISPLAY=":$n"
+  for _ in $(seq 100); do
+    [ -e "/tmp/.X11-unix/X$n" ] && return 0
+    sleep 0.05
+  done
+  echo "Xvfb did not start on $DISPLAY" >&2
+  return 1
+}
+
+testbed_start() {
+  testbed_prefix "$1"
+  if [ -z "${DISPLAY:-}" ] || [ "${2:-}" = headless ]; then
+    testbed_display
+  fi
+  # Started before any wine process, so that no test's output pipe is held by the
+  # server; explorer and the services boot here, outside the tests.
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+testbed_stop() {
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k </dev/null >/dev/null 2>&1 || true
+  if [ -n "${TESTBED_XVFB_PID:-}" ]; then
+    kill "$TESTBED_XVFB_PID" 2>/dev/null || true
+    wait "$TESTBED_XVFB_PID" 2>/dev/null || true
+  fi
+}

@@ -1,0 +1,3 @@
+// The entry of every test program.
+#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
+#include <doctest.h>

@@ -1,0 +1,78 @@
+// Shared helpers of the test programs.
+#include "tests/support/testing.h"
+
+#include "core/state.h"
+#include "resources/resource.h"
+#include "ui/dialog.h"
+
+#include <commctrl.h>
+#include <cstring>
+
+MessageBoxCatcher *MessageBoxCatcher::current_ = nullptr;
+
+MessageBoxCatcher::MessageBoxCatcher(int answer) : answer_(answer)
+{
+    current_ = this;
+    hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId());
+}
+
+MessageBoxCatcher::~MessageBoxCatcher()
+{
+    if (hook_)
+        UnhookWindowsHookEx(hook_);
+    current_ = nullptr;
+}
+
+LRESULT CALLBACK MessageBoxCatcher::Hook(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_ACTIVATE && current_) {
+        HWND box = (HWND)wParam;
+        char cls[32] = "";
+        GetClassNameA(box, cls, sizeof cls);
+        // A message box is a dialog whose text is the static with id 0xFFFF.
+        if (!lstrcmpA(cls, "#32770") && GetDlgItem(box, 0xFFFF)) {
+            char caption[256] = "", text[2048] = "";
+            GetWindowTextA(box, caption, sizeof caption);
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+            current_->boxes.push_back({caption, text});
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(current_->answer_, BN_CLICKED), 0);
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void PumpFor(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        DWORD spent = GetTickCount() - start;
+        if (spent >= ms)
+            return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
+    }
+}
+
+void ResetMonitor()
+{
+    memset(&Monitor, 0, sizeof Monitor);
+    Monitor.hInst = GetModuleHandleA(nullptr);
+}
+
+HWND OpenMainDialog()
+{
+    InitCommonControls();
+    Monitor.hInst = GetModuleHandleA(nullptr);
+    return CreateDialogParamA(Monitor.hInst, MAKEINTRESOURCEA(IDD_MAIN), nullptr, DialogProc, 0);
+}
+
+std::string ControlText(HWND hDlg, int id)
+{
+    char text[4096] = "";
+    GetDlgItemTextA(hDlg, id, text, sizeof text);
+    return text;
+}

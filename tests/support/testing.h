@@ -1,0 +1,54 @@
+// Shared helpers of the test programs: message boxes caught and answered in-process,
+// bounded waits, and the real main dialog created from the real resource.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct CapturedBox {
+    std::string caption;
+    std::string text;
+};
+
+// While one exists, every message box this thread opens is recorded and answered at
+// once with the answer given (IDOK unless changed), so no box can wait for a person.
+class MessageBoxCatcher {
+public:
+    explicit MessageBoxCatcher(int answer = IDOK);
+    ~MessageBoxCatcher();
+    void SetAnswer(int answer) { answer_ = answer; }
+    std::vector<CapturedBox> boxes;
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam);
+    static MessageBoxCatcher *current_;
+    HHOOK hook_;
+    int answer_;
+};
+
+// Pumps this thread's messages for ms milliseconds, never blocking longer.
+void PumpFor(DWORD ms);
+
+// Pumps messages until done() is true or ms milliseconds have passed; returns done().
+template <typename F> bool PumpUntil(F done, DWORD ms)
+{
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start >= ms)
+            return done();
+        PumpFor(10);
+    }
+    return true;
+}
+
+// Clears the Monitor state, as at program start (texts in force are dropped).
+void ResetMonitor();
+
+// Creates the main dialog from the real resource with the real dialog procedure,
+// modeless, so that a test can send it messages; DestroyWindow ends it.
+HWND OpenMainDialog();
+
+// The whole text of a control of the dialog.
+std::string ControlText(HWND hDlg, int id);

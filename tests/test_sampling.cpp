@@ -1,0 +1,130 @@
+// One sample: byte counts to texts, the four marks, the boxes and the tray tooltip.
+#include "core/sampling.h"
+#include "core/state.h"
+#include "resources/resource.h"
+#include "tests/support/fakedisk.h"
+#include "tests/support/testing.h"
+
+#include <doctest.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+struct SampledDialog {
+    HWND hDlg;
+    SampledDialog(ULONGLONG size, ULONGLONG free)
+    {
+        ResetMonitor();
+        FakeDiskFails = false;
+        FakeDiskSize = size;
+        FakeDiskFree = free;
+        hDlg = OpenMainDialog();
+        REQUIRE(hDlg != nullptr);
+    }
+    ~SampledDialog() { DestroyWindow(hDlg); }
+    std::string Text(int id) const { return ControlText(hDlg, id); }
+    void Sample(ULONGLONG free)
+    {
+        FakeDiskFree = free;
+        GetCurrentDiskUsage();
+    }
+};
+
+}  // namespace
+
+TEST_CASE("a 100 GB drive with 25 GB free shows its figures, marks and tooltip after Reset")
+{
+    SampledDialog d(100 * GiB, 25 * GiB);
+    Monitor.highgb = Monitor.lowgb = Monitor.highpercent = Monitor.lowpercent = 0;
+    PutTextInForce(&Monitor.DiskToMonitor, "C:\\");
+    GetCurrentDiskUsage();
+
+    CHECK(d.Text(IDC_DISKSIZE) == "100.00 GB");
+    CHECK(d.Text(IDC_FREE) == "25.00 GB");
+    CHECK(d.Text(IDC_FREEPERCENT) == "25.00%");
+    CHECK(d.Text(IDC_HIGHGB) == "25.00GB");
+    CHECK(d.Text(IDC_LOWGB) == "25.00GB");
+    CHECK(d.Text(IDC_HIGHPERCENT) == "25.00%");
+    CHECK(d.Text(IDC_LOWPERCENT) == "25.00%");
+    CHECK(std::string(Monitor.TrayText) == "Orn Active - Disk C:\\ Free 25.00% High 25.00% Low 25.00%");
+    CHECK(std::string(Monitor.IconData.szTip) == Monitor.TrayText);
+    CHECK(Monitor.FreePercent == 25.0);
+}
+
+TEST_CASE("marks move only on strict changes, and the first sample sets the low marks")
+{
+    SampledDialog d(100 * GiB, 40 * GiB);       // opening the dialog takes the first sample
+    CHECK(d.Text(IDC_LOWGB) == "40.00GB");
+    CHECK(d.Text(IDC_HIGHGB) == "40.00GB");
+    CHECK(d.Text(IDC_LOWPERCENT) == "40.00%");
+
+    d.Sample(50 * GiB);                         // more free: only the high marks rise
+    CHECK(d.Text(IDC_HIGHGB) == "50.00GB");
+    CHECK(d.Text(IDC_HIGHPERCENT) == "50.00%");
+    CHECK(d.Text(IDC_LOWGB) == "40.00GB");
+    CHECK(d.Text(IDC_LOWPERCENT) == "40.00%");
+
+    d.Sample(30 * GiB);                         // less free: only the low marks fall
+    CHECK(d.Text(IDC_HIGHGB) == "50.00GB");
+    CHECK(d.Text(IDC_LOWGB) == "30.00GB");
+    CHECK(d.Text(IDC_LOWPERCENT) == "30.00%");
+    CHECK(d.Text(IDC_FREEPERCENT) == "30.00%");
+
+    d.Sample(30 * GiB);                         // equal: nothing moves
+    CHECK(Monitor.lowgb == doctest::Approx(30.0f));
+    CHECK(Monitor.highgb == doctest::Approx(50.0f));
+
+    // After Reset the marks are unset, so the next sample sets the low marks even higher
+    // than they were.
+    Monitor.highgb = Monitor.lowgb = Monitor.highpercent = Monitor.lowpercent = 0;
+    d.Sample(45 * GiB);
+    CHECK(d.Text(IDC_LOWGB) == "45.00GB");
+    CHECK(d.Text(IDC_HIGHGB) == "45.00GB");
+}
+
+TEST_CASE("large drives are shown whole and the tooltip never overruns the tray tip")
+{
+    SampledDialog d(2048 * GiB, 1500 * GiB);
+    CHECK(d.Text(IDC_DISKSIZE) == "2048.00 GB");
+    CHECK(d.Text(IDC_FREE) == "1500.00 GB");
+    CHECK(d.Text(IDC_HIGHGB) == "1500.00GB");
+
+    // The longest tooltip of a three-character drive fits whole: 59 characters.
+    FakeDiskSize = FakeDiskFree = 100 * GiB;
+    Monitor.highgb = Monitor.lowgb = Monitor.highpercent = Monitor.lowpercent = 0;
+    PutTextInForce(&Monitor.DiskToMonitor, "D:\\");
+    GetCurrentDiskUsage();
+    CHECK(std::string(Monitor.IconData.szTip) == "Orn Active - Disk D:\\ Free 100.00% High 100.00% Low 100.00%");
+    CHECK(strlen(Monitor.IconData.szTip) == 59);
+
+    // A longer drive text is cut to the tip's 63 characters.
+    PutTextInForce(&Monitor.DiskToMonitor, "\\\\server\\share\\with\\a\\long\\path\\");
+    GetCurrentDiskUsage();
+    CHECK(strlen(Monitor.TrayText) > 63);
+    CHECK(strlen(Monitor.IconData.szTip) == 63);
+    CHECK(std::string(Monitor.TrayText).compare(0, 63, Monitor.IconData.szTip) == 0);
+}
+
+TEST_CASE("a drive that cannot be read shows n/a, and the marks recover at the next good sample")
+{
+    ResetMonitor();
+    FakeDiskFails = true;                        // no successful query yet: counts are 0
+    HWND hDlg = OpenMainDialog();
+    REQUIRE(hDlg != nullptr);
+    CHECK(ControlText(hDlg, IDC_DISKSIZE) == "0.00 GB");
+    CHECK(ControlText(hDlg, IDC_FREEPERCENT) == "n/a");
+    CHECK(ControlText(hDlg, IDC_LOWPERCENT) == "n/a");
+    // An undefined percentage is not above the high mark, so only the low mark takes it.
+    CHECK(std::string(Monitor.TrayText) == "Orn Active - Disk (none) Free n/a High 0.00% Low n/a");
+
+    FakeDiskFails = false;
+    FakeDiskSize = 100 * GiB;
+    FakeDiskFree = 10 * GiB;
+    GetCurrentDiskUsage();
+    CHECK(ControlText(hDlg, IDC_LOWPERCENT) == "10.00%");
+    CHECK(ControlText(hDlg, IDC_HIGHPERCENT) == "10.00%");
+    CHECK(ControlText(hDlg, IDC_LOWGB) == "10.00GB");
+    DestroyWindow(hDlg);
+}

@@ -1,0 +1,99 @@
+// The warning check: the strict comparison, the command, the alert text and its box.
+#include "core/state.h"
+#include "core/warning.h"
+#include "tests/support/fakedisk.h"
+#include "tests/support/testing.h"
+
+#include <doctest.h>
+
+#include <cstdio>
+
+namespace {
+
+void PrepareCheck(float level, double percent)
+{
+    ResetMonitor();
+    PutTextInForce(&Monitor.DiskToMonitor, "C:\\");
+    Monitor.WarningLevel = level;
+    Monitor.FreePercent = percent;
+    Monitor.DiskSize = 100 * GiB;
+    Monitor.DiskFree = (ULONGLONG)(percent * GiB);
+}
+
+bool FileExists(const char *path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+TEST_CASE("the alert text names drive, level, time, free space and percentage")
+{
+    char text[512];
+    BuildAlertText(text, sizeof text, "C:\\", 10.0f, "Tue Dec  8 02:46:40 2026\n", (ULONGLONG)(5.5 * GiB), 5.0);
+    CHECK(std::string(text) ==
+          "Free disk space on disk C:\\ was below warning level of 10.00% on Tue Dec  8 02:46:40 2026\n"
+          ". Free space remaining 5.50 GB. Free percentage is 5.00%");
+
+    // A field too small for the text gets it cut, never overrun.
+    char small[40];
+    memset(small, 'x', sizeof small);
+    BuildAlertText(small, 32, "C:\\", 10.0f, "Tue Dec  8 02:46:40 2026\n", 0, 5.0);
+    CHECK(std::string(small) == "Free disk space on disk C:\\ was");
+    CHECK(small[32] == 'x');
+}
+
+TEST_CASE("the comparison is strict: 20 against 20.00 raises nothing, against 19.99 the alert")
+{
+    MessageBoxCatcher catcher;
+    PrepareCheck(20.0f, 20.0);
+    CheckWarning();
+    CHECK(catcher.boxes.empty());
+
+    PrepareCheck(20.0f, 19.99);
+    CheckWarning();
+    REQUIRE(catcher.boxes.size() == 1);
+    CHECK(catcher.boxes[0].caption == "WARNING!!!");
+    const std::string &text = catcher.boxes[0].text;
+    CHECK(text.rfind("Free disk space on disk C:\\ was below warning level of 20.00% on ", 0) == 0);
+    CHECK(text.find(". Free space remaining 19.99 GB. Free percentage is 19.99%") != std::string::npos);
+}
+
+TEST_CASE("the command runs before the alert; no command or an empty one still alerts")
+{
+    const char *trace = "C:\\vellmark-command-ran.txt";
+    DeleteFileA(trace);
+    MessageBoxCatcher catcher;
+
+    PrepareCheck(50.0f, 10.0);
+    PutTextInForce(&Monitor.Command, "cmd /c echo ran> C:\\vellmark-command-ran.txt");
+    CheckWarning();
+    CHECK(PumpUntil([&] { return FileExists(trace); }, 10000));
+    CHECK(catcher.boxes.size() == 1);
+    DeleteFileA(trace);
+
+    PrepareCheck(50.0f, 10.0);                   // no command in force
+    CheckWarning();
+    static char empty[] = "";
+    PrepareCheck(50.0f, 10.0);
+    Monitor.Command = empty;                     // an empty command, as a stored text can be
+    CheckWarning();
+    Monitor.Command = nullptr;
+    CHECK(catcher.boxes.size() == 3);
+
+    // A command that cannot start is ignored: the alert still goes out.
+    PrepareCheck(50.0f, 10.0);
+    PutTextInForce(&Monitor.Command, "C:\\no\\such\\program.exe");
+    CheckWarning();
+    CHECK(catcher.boxes.size() == 4);
+}
+
+TEST_CASE("with a recipient list in force no box is shown")
+{
+    MessageBoxCatcher catcher;
+    PrepareCheck(50.0f, 10.0);
+    PutTextInForce(&Monitor.EmailAddress, "ops@example.test");
+    Monitor.EmailServer = nullptr;
+    CheckWarning();
+    CHECK(catcher.boxes.empty());
+}

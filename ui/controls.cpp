@@ -1,0 +1,27 @@
+// Moving texts between the Monitor state and the dialog's controls.
+#include "ui/controls.h"
+
+#include "core/state.h"
+
+#include <cstdlib>
+
+void ReplaceBoxText(HWND hWnd, const char *text)
+{
+    SendMessageA(hWnd, EM_SETSEL, 0, -1);
+    SendMessageA(hWnd, EM_REPLACESEL, FALSE, (LPARAM)text);
+}
+
+void ReadBoxText(int id, char **field)
+{
+    Monitor.len = GetWindowTextLengthA(GetDlgItem(Monitor.hwndDlgSave, id));
+    if (Monitor.len < 1) {
+        PutTextInForce(field, nullptr);
+        return;
+    }
+    char *text = static_cast<char *>(calloc(Monitor.len + 1, 1));
+    if (!text)
+        return;     // out of memory: the field keeps its value
+    GetDlgItemTextA(Monitor.hwndDlgSave, id, text, Monitor.len + 1);
+    PutTextInForce(field, text);
+    free(text);
+}

@@ -1,0 +1,13 @@
+// The program's entry: prepare the process and run the main dialog modally.
+#include "core/state.h"
+#include "resources/resource.h"
+#include "ui/dialog.h"
+
+#include <commctrl.h>
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
+{
+    Monitor.hInst = hInstance;
+    InitCommonControls();
+    return (int)DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, DialogProc, 0);
+}
