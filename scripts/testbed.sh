@@ -21,18 +21,22 @@ testbed_prefix() {
 }
 
 testbed_display() {
-  local n
-  for n in $(seq 90 190); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-  done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  # Xvfb picks a free display number itself and writes it to the file, so test runs
+  # side by side never share a display.
+  local numfile
+  numfile=$(mktemp)
+  Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp </dev/null >"$numfile" 2>/dev/null &
   TESTBED_XVFB_PID=$!
-  export DISPLAY=":$n"
-  for _ in $(seq 100); do
-    [ -e "/tmp/.X11-unix/X$n" ] && return 0
+  for _ in $(seq 200); do
+    if [ -s "$numfile" ]; then
+      export DISPLAY=":$(head -n 1 "$numfile")"
+      rm -f "$numfile"
+      return 0
+    fi
     sleep 0.05
   done
-  echo "Xvfb did not start on $DISPLAY" >&2
+  rm -f "$numfile"
+  echo "Xvfb did not start" >&2
   return 1
 }
 
