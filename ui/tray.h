@@ -16,4 +16,17 @@ void NotifyTray(DWORD message);
 // Puts text into the tray record's tip, cut to 63 characters.
 void SetTrayTip(const char *text);
 
+// Hides the dialog and shows the icon; RestoreFromTray undoes it.
 void MiniMizeToTray();
+void RestoreFromTray();
+
+// For WM_WINDOWPOSCHANGING: keeps a dialog hidden in the tray from being shown by anything
+// but RestoreFromTray. True when it changed pos.
+bool KeepHiddenInTray(WINDOWPOS *pos);
+
+// Opens a popup menu at Monitor.lpClickPoint, owned by the dialog, bottom edge there.
+void ShowPopupMenu(HMENU menu);
+
+// The tray icon's callback message, and the "TaskbarCreated" broadcast.
+void OnTrayIcon(WPARAM id, LPARAM mouseMessage);
+void OnTaskbarCreated();
