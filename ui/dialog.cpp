@@ -1,6 +1,7 @@
 // The main dialog: start-up and the dispatch of its messages.
 #include "ui/dialog.h"
 
+#include "core/monitoring.h"
 #include "core/sampling.h"
 #include "core/state.h"
 #include "core/warning.h"
@@ -70,6 +71,16 @@ static INT_PTR OnCommand(HWND hDlg, int id)
     switch (id) {
     case IDC_EXIT:
         EndProgram(hDlg);
+        return TRUE;
+    case IDC_START:
+        StartMonitoring();
+        return TRUE;
+    case IDM_START:
+        StartMonitoringFromTray();
+        return TRUE;
+    case IDC_STOP:
+    case IDM_STOP:
+        StopMonitoring();
         return TRUE;
     }
     return FALSE;

@@ -1,0 +1,191 @@
+// Monitoring start and stop: the entries taken into the settings in force, the check
+// timer and its period, the window title, the tooltip and the locked entry controls; and
+// the interval units the slider offers.
+#include "core/monitoring.h"
+
+#include "core/sampling.h"
+#include "core/state.h"
+#include "core/validation.h"
+#include "resources/resource.h"
+#include "ui/controls.h"
+#include "ui/tray.h"
+
+#include <commctrl.h>
+#include <climits>
+#include <cstdlib>
+
+const IntervalUnit IntervalUnits[3] = {
+    {1, "Seconds", 10, 90, 30, 5, 5, 5, 1000},
+    {2, "Minutes", 1, 100, 5, 5, 5, 5, 60000},
+    {3, "Hours", 1, 12, 1, 1, 5, 5, 3600000},
+};
+
+// Locked while monitoring runs, in this order; Stop always takes the opposite state.
+static const int EntryControls[] = {IDC_DISK,    IDC_WARNING, IDC_SECONDS, IDC_EMAIL,     IDC_FROM,
+                                    IDC_SERVER,  IDC_COMMAND, IDC_START,   IDC_AUTOSTART, IDC_AUTOMIN};
+
+// Set while validation runs. Its message boxes pump messages with the dialog still
+// usable, so a second Start pressed meanwhile would open boxes inside boxes without end.
+static bool Validating;
+
+const IntervalUnit &UnitForCode(int code)
+{
+    if (code == 2 || code == 3)
+        return IntervalUnits[code - 1];
+    return IntervalUnits[0];
+}
+
+int PeriodForInterval(UINT count, int code)
+{
+    unsigned long long ms = static_cast<unsigned long long>(count) * UnitForCode(code).msPerUnit;
+    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+void SetUpUnit(int code, UINT position, bool showInBoxes)
+{
+    const IntervalUnit &unit = UnitForCode(code);
+    // Clamped here rather than by the slider, which takes a signed position: a stored
+    // count beyond 2^31 would otherwise land on the minimum.
+    int clamped = position < static_cast<UINT>(unit.rangeMin)   ? unit.rangeMin
+                  : position > static_cast<UINT>(unit.rangeMax) ? unit.rangeMax
+                                                                : static_cast<int>(position);
+    SendMessageA(Monitor.hWndSeconds, TBM_SETRANGE, TRUE, MAKELPARAM(unit.rangeMin, unit.rangeMax));
+    SendMessageA(Monitor.hWndSeconds, TBM_SETPOS, TRUE, clamped);
+    SendMessageA(Monitor.hWndSeconds, TBM_SETTICFREQ, unit.tickFrequency, 0);
+    SendMessageA(Monitor.hWndSeconds, TBM_SETPAGESIZE, 0, unit.pageSize);
+    SendMessageA(Monitor.hWndSeconds, TBM_SETLINESIZE, 0, unit.lineSize);
+    Monitor.TrackPosition = static_cast<int>(SendMessageA(Monitor.hWndSeconds, TBM_GETPOS, 0, 0));
+    if (showInBoxes) {
+        SetWindowTextA(Monitor.hTimeType, unit.label);
+        SetDlgItemInt(Monitor.hwndDlgSave, IDC_INTERVAL, Monitor.TrackPosition, TRUE);
+    }
+}
+
+static void ReadDriveList()
+{
+    HWND hDlg = Monitor.hwndDlgSave;
+    Monitor.Index = static_cast<int>(SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETCURSEL, 0, 0));
+    LRESULT length = Monitor.Index == CB_ERR ? CB_ERR : SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETLBTEXTLEN, Monitor.Index, 0);
+    // CB_GETLBTEXT writes without a limit, so an entry that would not fit counts as no
+    // drive rather than overrunning the buffer.
+    if (length == CB_ERR || length >= static_cast<LRESULT>(sizeof Monitor.buffer)) {
+        PutTextInForce(&Monitor.DiskToMonitor, nullptr);
+        return;
+    }
+    SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETLBTEXT, Monitor.Index, (LPARAM)Monitor.buffer);
+    PutTextInForce(&Monitor.DiskToMonitor, Monitor.buffer);
+}
+
+// The level is the box's leading decimal number; an empty box or one that starts with
+// anything else gives 0, no warnings.
+static void ReadWarningLevel()
+{
+    Monitor.len = GetWindowTextLengthA(GetDlgItem(Monitor.hwndDlgSave, IDC_WARNING));
+    char *text = static_cast<char *>(calloc(Monitor.len + 1, 1));
+    if (!text)
+        return;     // out of memory: the level in force stays
+    GetDlgItemTextA(Monitor.hwndDlgSave, IDC_WARNING, text, Monitor.len + 1);
+    Monitor.WarningLevel = strtof(text, nullptr);
+    free(text);
+}
+
+static void ReadInterval()
+{
+    Monitor.Seconds = GetDlgItemInt(Monitor.hwndDlgSave, IDC_INTERVAL, nullptr, FALSE);
+}
+
+static bool EntriesAccepted()
+{
+    Validating = true;
+    Monitor.Error = CheckEntries() != 0;
+    Validating = false;
+    return !Monitor.Error;
+}
+
+static void LockEntries(bool locked)
+{
+    for (int id : EntryControls)
+        EnableWindow(GetDlgItem(Monitor.hwndDlgSave, id), !locked);
+    EnableWindow(GetDlgItem(Monitor.hwndDlgSave, IDC_STOP), locked);
+}
+
+// Arms the check timer with WarningTime and shows the active state everywhere.
+static void GoActive()
+{
+    // A timer that cannot be armed is not reported; the window shows active all the same.
+    SetTimer(Monitor.hwndDlgSave, IDT_CHECK, static_cast<UINT>(Monitor.WarningTime), nullptr);
+    SetWindowTextA(Monitor.hwndDlgSave, "Vellmark - Active");
+    UpdateTrayTip();
+    LockEntries(true);
+    if (Monitor.AutoStartMini[0] == '1')
+        MiniMizeToTray();
+}
+
+// The tail every interactive Start shares once its entries are read.
+static void ValidateAndGoActive()
+{
+    if (!EntriesAccepted())
+        return;
+    GetCurrentDiskUsage();
+    ReadInterval();
+    Monitor.WarningTime = PeriodForInterval(Monitor.Seconds, Monitor.TimeType);
+    GoActive();
+}
+
+void StartMonitoring()
+{
+    if (Validating)
+        return;
+    ReadDriveList();
+    ReadBoxText(IDC_EMAIL, &Monitor.EmailAddress);
+    ReadBoxText(IDC_SERVER, &Monitor.EmailServer);
+    ReadBoxText(IDC_FROM, &Monitor.FromAddress);
+    ReadBoxText(IDC_COMMAND, &Monitor.Command);
+    ReadWarningLevel();
+    ReadInterval();
+    ValidateAndGoActive();
+}
+
+void StartMonitoringFromTray()
+{
+    if (Validating)
+        return;
+    ReadDriveList();
+    ReadBoxText(IDC_EMAIL, &Monitor.EmailAddress);
+    ReadBoxText(IDC_FROM, &Monitor.FromAddress);
+    ReadBoxText(IDC_SERVER, &Monitor.EmailServer);
+    ReadWarningLevel();
+    ReadInterval();
+    ValidateAndGoActive();
+}
+
+void StartAndMinimize()
+{
+    if (Validating)
+        return;
+    PutTextInForce(&Monitor.DiskToMonitor, Monitor.StartDisk);
+    PutTextInForce(&Monitor.EmailAddress, Monitor.StartEmailAddress);
+    PutTextInForce(&Monitor.FromAddress, Monitor.StartFromEmail);
+    PutTextInForce(&Monitor.EmailServer, Monitor.StartEmailServer);
+    PutTextInForce(&Monitor.Command, Monitor.StartCommand);
+    Monitor.WarningLevel = Monitor.StartWarning;
+    Monitor.Seconds = Monitor.StartSeconds;
+    Monitor.TimeType = static_cast<int>(Monitor.StartTimeType);
+    if (!EntriesAccepted())
+        return;
+    GetCurrentDiskUsage();
+    // The period comes from the stored count, while the slider shows the unit's default:
+    // the interval box keeps what start-up wrote into it.
+    Monitor.WarningTime = PeriodForInterval(Monitor.Seconds, Monitor.TimeType);
+    SetUpUnit(Monitor.TimeType, UnitForCode(Monitor.TimeType).defaultPosition, false);
+    GoActive();
+}
+
+void StopMonitoring()
+{
+    KillTimer(Monitor.hwndDlgSave, IDT_CHECK);
+    SetWindowTextA(Monitor.hwndDlgSave, "Vellmark - Inactive");
+    SetTrayTip("Vellmark - Inactive");
+    NotifyTray(NIM_MODIFY);
+    LockEntries(false);
+}
