@@ -4,6 +4,7 @@
 
 #include "core/sampling.h"
 #include "core/state.h"
+#include "mail/smtp.h"
 
 #include <cstdio>
 #include <cstring>
@@ -51,6 +52,8 @@ void CheckWarning()
     char alert[512];
     BuildAlertText(alert, sizeof alert, Monitor.DiskToMonitor, Monitor.WarningLevel, timeText, Monitor.DiskFree,
                    Monitor.FreePercent);
-    if (!Monitor.EmailAddress)
+    if (Monitor.EmailAddress)
+        SendEmail(alert);
+    else
         MessageBoxA(nullptr, alert, "WARNING!!!", MB_TOPMOST | MB_ICONWARNING);
 }

@@ -1,12 +1,14 @@
 // The warning check: the strict comparison, the command, the alert text and its box.
 #include "core/state.h"
 #include "core/warning.h"
+#include "tests/mail/peer_records.h"
 #include "tests/support/fakedisk.h"
 #include "tests/support/testing.h"
 
 #include <doctest.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -93,7 +95,23 @@ TEST_CASE("with a recipient list in force no box is shown")
     MessageBoxCatcher catcher;
     PrepareCheck(50.0f, 10.0);
     PutTextInForce(&Monitor.EmailAddress, "ops@example.test");
-    Monitor.EmailServer = nullptr;
+    PutTextInForce(&Monitor.EmailServer, PeerAddress(25).c_str());    // aiosmtpd
+    PutTextInForce(&Monitor.FromAddress, "vellmark@example.test");
+    strcpy(Monitor.MyHostName, "TESTHOST");
+    ClearPeerRecords();
     CheckWarning();
     CHECK(catcher.boxes.empty());
+
+    // The alert goes out by mail instead, whole.
+    std::vector<DeliveredMail> mails = DeliveredMails(1);
+    REQUIRE(mails.size() == 1);
+    CHECK(mails[0].to == "ops@example.test");
+    // Between the two, the 24 characters of the time; its line break goes out as CR LF.
+    const std::string head = "Subject: Disk Space Problem on TESTHOST.\r\n\r\n"
+                             "Free disk space on disk C:\\ was below warning level of 50.00% on ";
+    const std::string tail = "\r\n. Free space remaining 10.00 GB. Free percentage is 10.00%\r\n";
+    const std::string &content = mails[0].content;
+    REQUIRE(content.size() == head.size() + 24 + tail.size());
+    CHECK(content.substr(0, head.size()) == head);
+    CHECK(content.substr(content.size() - tail.size()) == tail);
 }

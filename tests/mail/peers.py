@@ -1,0 +1,304 @@
+#!/usr/bin/python3
+"""Mail servers on loopback addresses for the mailer tests, run in the background.
+
+    peers.py start DIR   start the servers, wait until all listen, record into DIR
+    peers.py stop DIR    end the servers started for DIR (by the pid kept in DIR)
+
+The servers listen on port 25 of the first block of addresses 127.0.N.25 to .33 that
+is free (127.0.0.x when no other run holds it); DIR/ready holds the block's prefix,
+"127.0.N.", once every server listens. Every connection a server takes is written, when
+it ends, to DIR/<server>-<nnnn>.bin (nnnn counts connections across all servers, in the
+order they were taken). The recording servers write the raw bytes received; aiosmtpd
+writes, per delivered mail, the client's port, the HELO name, the sender, the recipients
+joined by ';', one line each, then the message content as it stored it.
+
+    .25  aiosmtpd, the real server
+    .26  good     answers like a plain SMTP server
+    .27  refuse   refuses the greeting and every command
+    .28  silent   never answers
+    .29  stall    answers the greeting, HELO and MAIL, then never again
+    .30  backlog  a full listen queue: a connect is never answered
+    .31  hangup   closes every connection at once
+    .32  oneshot  like good, but refuses connections for 3 s after taking one
+    .33  nothing listens: a connect is refused
+"""
+import os
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+
+PORT = 25
+LIFETIME_S = 1800  # ends itself even when nobody stops it
+PYTHON = "/usr/bin/python3"  # the one with aiosmtpd
+
+counter_lock = threading.Lock()
+counter = [0]
+
+
+def next_number():
+    with counter_lock:
+        counter[0] += 1
+        return counter[0]
+
+
+def write_record(folder, name, number, data):
+    path = os.path.join(folder, "%s-%04d.bin" % (name, number))
+    with open(path + ".tmp", "wb") as f:
+        f.write(data)
+    os.replace(path + ".tmp", path)  # a reader never sees half a record
+
+
+def listener(address, backlog=5):
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.bind((address, PORT))
+    s.listen(backlog)
+    return s
+
+
+def send(conn, text):
+    try:
+        conn.sendall(text.encode())
+    except OSError:
+        pass
+
+
+def converse(conn, replies):
+    """Reads until the client closes, answering each line that ends in LF with
+    replies(line); returns every byte received."""
+    received = bytearray()
+    pending = b""
+    while True:
+        try:
+            chunk = conn.recv(4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        received += chunk
+        pending += chunk
+        while b"\n" in pending:
+            line, pending = pending.split(b"\n", 1)
+            answer = replies(line + b"\n")
+            if answer:
+                send(conn, answer)
+    return bytes(received)
+
+
+def good_replies():
+    state = {"data": False, "quit": False}
+
+    def reply(line):
+        if state["quit"]:
+            return None
+        if state["data"]:
+            if line == b".\r\n":
+                state["data"] = False
+                return "250 queued\r\n"
+            return None
+        command = line.strip().lower()
+        if command == b"data":
+            state["data"] = True
+            return "354 end with .\r\n"
+        if command == b"quit":
+            state["quit"] = True
+            return "221 bye\r\n"
+        return "250 ok\r\n"
+
+    return reply
+
+
+def serve_good(conn):
+    send(conn, "220 good peer\r\n")
+    return converse(conn, good_replies())
+
+
+def serve_refuse(conn):
+    send(conn, "554 no service here\r\n")
+    return converse(conn, lambda line: "550 refused\r\n")
+
+
+def serve_silent(conn):
+    return converse(conn, lambda line: None)
+
+
+def serve_stall(conn):
+    send(conn, "220 stalling peer\r\n")
+    answered = [0]
+
+    def reply(line):
+        answered[0] += 1
+        return "250 ok\r\n" if answered[0] <= 2 else None
+
+    return converse(conn, reply)
+
+
+def serve_hangup(conn):
+    return b""
+
+
+def run_server(folder, name, s, handler):
+    def handle(conn, number):
+        with conn:
+            data = handler(conn)
+        write_record(folder, name, number, data)
+
+    def loop():
+        while True:
+            conn, _ = s.accept()
+            threading.Thread(target=handle, args=(conn, next_number()), daemon=True).start()
+
+    threading.Thread(target=loop, daemon=True).start()
+
+
+def run_oneshot(folder, s):
+    address = s.getsockname()[0]
+    holder = [s]
+
+    def loop():
+        while True:
+            conn, _ = holder[0].accept()
+            holder[0].close()  # from here on a connect is refused
+            number = next_number()
+            with conn:
+                data = serve_good(conn)
+            write_record(folder, "oneshot", number, data)
+            time.sleep(3)
+            while True:
+                try:
+                    holder[0] = listener(address)
+                    break
+                except OSError:
+                    time.sleep(0.1)
+
+    threading.Thread(target=loop, daemon=True).start()
+
+
+def run_aiosmtpd(folder, address):
+    from aiosmtpd.controller import Controller
+
+    class Recorder:
+        async def handle_DATA(self, server, session, envelope):
+            head = "%d\n%s\n%s\n%s\n" % (session.peer[1], session.host_name, envelope.mail_from,
+                                         ";".join(envelope.rcpt_tos))
+            write_record(folder, "aiosmtpd", next_number(), head.encode() + envelope.original_content)
+            return "250 OK"
+
+    controller = Controller(Recorder(), hostname=address, port=PORT)
+    controller.start()
+    return controller
+
+
+def claim_addresses():
+    """Holds port 25 on the first block of addresses 127.0.N.25 to .33 that no other
+    process holds: test runs of other build trees may be under way at the same time."""
+    for third in [0] + list(range(25, 125)):
+        prefix = "127.0.%d." % third
+        held = {}
+        try:
+            for host in range(25, 34):
+                if host == 30:
+                    held[host] = listener(prefix + "30", 0)
+                elif host == 33:
+                    # Bound and not listening: nobody else can listen here, a connect is refused.
+                    held[host] = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+                    held[host].bind((prefix + "33", PORT))
+                else:
+                    held[host] = listener(prefix + str(host))
+            return prefix, held
+        except OSError:
+            for s in held.values():
+                s.close()
+    raise OSError("no free block of loopback addresses with port 25")
+
+
+def serve(folder):
+    prefix, held = claim_addresses()
+    # One connection nobody accepts fills a queue of length 0: later requests are dropped.
+    filler = socket.create_connection((prefix + "30", PORT))
+    held[25].close()  # aiosmtpd binds the address itself
+    controller = run_aiosmtpd(folder, prefix + "25")
+    run_server(folder, "good", held[26], serve_good)
+    run_server(folder, "refuse", held[27], serve_refuse)
+    run_server(folder, "silent", held[28], serve_silent)
+    run_server(folder, "stall", held[29], serve_stall)
+    run_server(folder, "hangup", held[31], serve_hangup)
+    run_oneshot(folder, held[32])
+    with open(os.path.join(folder, "ready.tmp"), "w") as f:
+        f.write(prefix)
+    os.replace(os.path.join(folder, "ready.tmp"), os.path.join(folder, "ready"))
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    time.sleep(LIFETIME_S)
+    del filler, controller
+    os._exit(0)
+
+
+def pid_path(folder):
+    return os.path.join(folder, "peers.pid")
+
+
+def running(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"  # a zombie has ended
+    except (OSError, IndexError):
+        return False
+
+
+def stop(folder):
+    try:
+        with open(pid_path(folder)) as f:
+            pid = int(f.read())
+    except (OSError, ValueError):
+        return 0
+    # Only our own server for this folder is ended, never a process that took its pid.
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            command = f.read().split(b"\0")
+    except OSError:
+        command = []
+    if os.path.abspath(__file__).encode() in command and folder.encode() in command:
+        os.kill(pid, signal.SIGTERM)
+        for _ in range(100):
+            if not running(pid):
+                break
+            time.sleep(0.05)
+        else:
+            os.kill(pid, signal.SIGKILL)
+    os.remove(pid_path(folder))
+    return 0
+
+
+def start(folder):
+    os.makedirs(folder, exist_ok=True)
+    stop(folder)  # a server left by a run that was cut short
+    for name in os.listdir(folder):
+        os.remove(os.path.join(folder, name))
+    log = open(os.path.join(folder, "serve.log"), "w")
+    child = subprocess.Popen([PYTHON, os.path.abspath(__file__), "serve", folder],
+                             stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
+    with open(pid_path(folder), "w") as f:
+        f.write(str(child.pid))
+    for _ in range(200):
+        if os.path.exists(os.path.join(folder, "ready")):
+            return 0
+        if child.poll() is not None:
+            break
+        time.sleep(0.05)
+    stop(folder)
+    with open(os.path.join(folder, "serve.log")) as f:
+        sys.stderr.write("the mail peers did not start:\n" + f.read())
+    return 1
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3 or sys.argv[1] not in ("start", "stop", "serve"):
+        sys.stderr.write(__doc__)
+        sys.exit(2)
+    where = os.path.abspath(sys.argv[2])
+    if sys.argv[1] == "serve":
+        serve(where)
+    sys.exit(start(where) if sys.argv[1] == "start" else stop(where))
