@@ -65,7 +65,9 @@ static void ReadDriveList()
 {
     HWND hDlg = Monitor.hwndDlgSave;
     Monitor.Index = static_cast<int>(SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETCURSEL, 0, 0));
-    LRESULT length = Monitor.Index == CB_ERR ? CB_ERR : SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETLBTEXTLEN, Monitor.Index, 0);
+    LRESULT length = CB_ERR;
+    if (Monitor.Index != CB_ERR)
+        length = SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETLBTEXTLEN, Monitor.Index, 0);
     // CB_GETLBTEXT writes without a limit, so an entry that would not fit counts as no
     // drive rather than overrunning the buffer.
     if (length == CB_ERR || length >= static_cast<LRESULT>(sizeof Monitor.buffer)) {

@@ -28,9 +28,11 @@ const IntervalUnit &UnitForCode(int code);
 // beyond what the timer can hold is cut to the longest one, never wrapped.
 int PeriodForInterval(UINT count, int code);
 
-// Puts a unit on the interval slider: its range, ticks, page and line size, and position
-// clamped into the range; then reads the position back into Monitor.TrackPosition. With
-// showInBoxes the unit label takes the unit's text and the interval box the position.
+// Puts the unit of code (as UnitForCode reads it) on the interval slider: its range,
+// ticks, page and line size, and position clamped into the range; then reads the position
+// back into Monitor.TrackPosition. With showInBoxes the unit label takes the unit's text
+// and the interval box the position. Keeping the slider's own position under the seconds
+// range is SetUpUnit(1, its position, false).
 void SetUpUnit(int code, UINT position, bool showInBoxes);
 
 // The three ways into monitoring: the Start button, Start in the tray menu (which keeps
