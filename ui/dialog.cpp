@@ -6,6 +6,7 @@
 #include "core/state.h"
 #include "core/warning.h"
 #include "resources/resource.h"
+#include "settings/settings.h"
 #include "ui/tray.h"
 
 #include <commctrl.h>
@@ -72,6 +73,9 @@ static INT_PTR OnCommand(HWND hDlg, int id)
     case IDC_EXIT:
         EndProgram(hDlg);
         return TRUE;
+    case IDC_SAVE:
+        SaveSettings();
+        return FALSE;
     case IDC_START:
         StartMonitoring();
         return TRUE;

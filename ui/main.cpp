@@ -1,6 +1,7 @@
 // The program's entry: prepare the process and run the main dialog modally.
 #include "core/state.h"
 #include "resources/resource.h"
+#include "settings/settings.h"
 #include "ui/dialog.h"
 
 #include <commctrl.h>
@@ -9,5 +10,6 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
     Monitor.hInst = hInstance;
     InitCommonControls();
+    LoadSettings();
     return (int)DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, DialogProc, 0);
 }

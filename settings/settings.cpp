@@ -1,0 +1,148 @@
+// The settings store: LoadSettings and SaveSettings over the settings key. The stored
+// layout (names, types, byte counts) is the contract with every earlier install, so it
+// is kept byte for byte.
+#include "settings/settings.h"
+
+#include "core/state.h"
+#include "resources/resource.h"
+#include "ui/controls.h"
+
+#include <shlwapi.h>
+
+#include <cstring>
+
+static const char SettingsKey[] = "SoftWare\\Tolvane\\Vellmark";
+
+static_assert(sizeof Monitor.StartDisk > 4 && sizeof Monitor.StartEmailAddress > 1000 &&
+                  sizeof Monitor.StartEmailServer > 100 && sizeof Monitor.StartFromEmail > 100 &&
+                  sizeof Monitor.StartCommand > 250,
+              "a stored text without terminator must still end inside its field");
+
+// Reads one value, at most readSize bytes, into a zero-filled field of fieldSize bytes.
+// A value of another type, or a number of another size, counts as a failed read, so a
+// REG_SZ "20" never becomes the number 12338. After a failure the field is empty again,
+// whatever the platform left in it. Sets Error to whether the read failed.
+static bool ReadValue(const char *name, void *field, DWORD fieldSize, DWORD readSize, bool text)
+{
+    memset(field, 0, fieldSize);
+    Monitor.valuesize = readSize;
+    Monitor.KeyType = REG_NONE;
+    DWORD result = SHGetValueA(HKEY_CURRENT_USER, SettingsKey, name, &Monitor.KeyType, field,
+                               &Monitor.valuesize);
+    bool expected = text ? Monitor.KeyType == REG_SZ || Monitor.KeyType == REG_EXPAND_SZ
+                         : Monitor.KeyType == REG_DWORD && Monitor.valuesize == sizeof(DWORD);
+    Monitor.Error = result != ERROR_SUCCESS || !expected;
+    if (Monitor.Error)
+        memset(field, 0, fieldSize);
+    else if (text)
+        // The flags are as large as their read, and a stored "1abc" fills them whole; only
+        // their first character counts, and the last byte keeps them a text.
+        static_cast<char *>(field)[fieldSize - 1] = 0;
+    return !Monitor.Error;
+}
+
+static void ShowReadFailure(const char *message)
+{
+    MessageBoxA(nullptr, message, "Error", MB_ICONERROR);
+}
+
+void LoadSettings()
+{
+    ReadValue("Disk", Monitor.StartDisk, sizeof Monitor.StartDisk, 4, true);
+    if (!ReadValue("Warning", &Monitor.StartWarning2, sizeof Monitor.StartWarning2, 4, false))
+        ShowReadFailure("Failed to get warning");
+    Monitor.StartWarning = static_cast<float>(Monitor.StartWarning2 / 100.0);
+    if (!ReadValue("Seconds", &Monitor.StartSeconds, sizeof Monitor.StartSeconds, 4, false))
+        ShowReadFailure("Failed to get seconds");
+    if (!ReadValue("TimeType", &Monitor.StartTimeType, sizeof Monitor.StartTimeType, 4, false))
+        ShowReadFailure("Failed to get time type");
+    // A text longer than its read is not loaded and its field stays empty.
+    ReadValue("EmailAddress", Monitor.StartEmailAddress, sizeof Monitor.StartEmailAddress, 1000, true);
+    ReadValue("FromAddress", Monitor.StartFromEmail, sizeof Monitor.StartFromEmail, 100, true);
+    ReadValue("EmailServer", Monitor.StartEmailServer, sizeof Monitor.StartEmailServer, 100, true);
+    ReadValue("CommandToRun", Monitor.StartCommand, sizeof Monitor.StartCommand, 250, true);
+    ReadValue("AutoStart", Monitor.AutoStartValue, sizeof Monitor.AutoStartValue, 4, true);
+    ReadValue("AutoMin", Monitor.AutoStartMini, sizeof Monitor.AutoStartMini, 4, true);
+}
+
+DWORD EncodeWarning(float level)
+{
+    // Extended precision holds any float times 100 exactly, so only the cut loses
+    // anything: 20.3f lies just below 20.3 and is stored as 2029.
+    long double hundredths = static_cast<long double>(level) * 100.0L;
+    if (!(hundredths >= -9223372036854775808.0L && hundredths < 9223372036854775808.0L))
+        return 0;
+    return static_cast<DWORD>(static_cast<unsigned long long>(static_cast<long long>(hundredths)));
+}
+
+// Each value is written through a key opened for it alone and closed at once, so no
+// handle is held between writes. A failure is silent and leaves the former value.
+static void WriteValue(const char *name, DWORD type, const void *data, DWORD size)
+{
+    HKEY created;
+    // Asks for no access: this handle only makes sure that every part of the path exists.
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, 0,
+                        nullptr, &created, &Monitor.dwDisposition) == ERROR_SUCCESS)
+        RegCloseKey(created);
+    // Without an open key hKey would name a handle already closed.
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, KEY_ALL_ACCESS, &Monitor.hKey) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(Monitor.hKey, name, 0, type, static_cast<const BYTE *>(data), size);
+    RegCloseKey(Monitor.hKey);
+}
+
+// A free text is passed as its characters without the terminator, none as zero bytes.
+// RegSetValueExA counts the terminator that follows the characters itself, as it did
+// for every earlier install, so a text reads back as a text; zero bytes stay zero.
+static void WriteText(const char *name, const char *text)
+{
+    WriteValue(name, REG_SZ, text ? text : "", text ? static_cast<DWORD>(strlen(text)) : 0);
+}
+
+static void WriteFlag(const char *name, HWND checkBox)
+{
+    WriteValue(name, REG_SZ, SendMessageA(checkBox, BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0", 2);
+}
+
+// The drive list holds roots only; an entry too long for buffer counts as no selection,
+// since CB_GETLBTEXT knows no buffer size.
+static void TakeSelectedDrive()
+{
+    HWND hDlg = Monitor.hwndDlgSave;
+    Monitor.Index = static_cast<int>(SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETCURSEL, 0, 0));
+    LRESULT length = SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETLBTEXTLEN, Monitor.Index, 0);
+    if (Monitor.Index == CB_ERR || length == CB_ERR || length >= (LRESULT)sizeof Monitor.buffer) {
+        PutTextInForce(&Monitor.DiskToMonitor, nullptr);
+        return;
+    }
+    memset(Monitor.buffer, 0, sizeof Monitor.buffer);
+    SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETLBTEXT, Monitor.Index, (LPARAM)Monitor.buffer);
+    PutTextInForce(&Monitor.DiskToMonitor, Monitor.buffer);
+}
+
+void SaveSettings()
+{
+    TakeSelectedDrive();
+    ReadBoxText(IDC_EMAIL, &Monitor.EmailAddress);
+    ReadBoxText(IDC_FROM, &Monitor.FromAddress);
+    ReadBoxText(IDC_SERVER, &Monitor.EmailServer);
+    ReadBoxText(IDC_COMMAND, &Monitor.Command);
+    Monitor.Seconds = GetDlgItemInt(Monitor.hwndDlgSave, IDC_INTERVAL, nullptr, FALSE);
+
+    // Values left out here keep what an earlier save wrote; nothing is ever deleted.
+    if (Monitor.DiskToMonitor)
+        WriteValue("Disk", REG_SZ, Monitor.buffer, 4);
+    WriteText("EmailServer", Monitor.EmailServer);
+    WriteText("CommandToRun", Monitor.Command);
+    WriteText("EmailAddress", Monitor.EmailAddress);
+    WriteText("FromAddress", Monitor.FromAddress);
+    if (Monitor.Seconds != 0)
+        WriteValue("Seconds", REG_DWORD, &Monitor.Seconds, sizeof(DWORD));
+    if (Monitor.TimeType == 0)
+        Monitor.TimeType = 1;
+    WriteValue("TimeType", REG_DWORD, &Monitor.TimeType, sizeof(DWORD));
+    DWORD warning = EncodeWarning(Monitor.WarningLevel);
+    WriteValue("Warning", REG_DWORD, &warning, sizeof warning);
+    WriteFlag("AutoStart", Monitor.hWndAutoStart);
+    WriteFlag("AutoMin", Monitor.hWndAutoMinimize);
+}
