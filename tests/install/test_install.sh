@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# Installs Vellmark silently into a throwaway Wine prefix, as a user without
+# administrator rights would, runs the installed program, uninstalls it silently, and
+# checks at each step what is on disk and in the registry.
+#
+#   test_install.sh SOURCE_DIR SETUP_EXE VELLMARK_EXE DRIVER_EXE VERSION BASE_PREFIX AREA
+#
+# The throwaway prefix is AREA/wineprefix: a copy of BASE_PREFIX (the test prefix) when
+# that is ready, else a fresh one. Its own wineserver is ended at the end; the prefix is
+# kept after a failure, for a look.
+set -uo pipefail
+source_dir=$1 setup=$2 built_exe=$3 driver=$4 version=$5 base=$6 area=$7
+
+failures=0
+check() {   # check DESCRIPTION COMMAND...: runs the command, counts a failure
+  if "${@:2}"; then echo "ok    $1"; else echo "FAIL  $1"; failures=$((failures + 1)); fi
+}
+stop() { echo "FAIL  $*"; exit 1; }
+
+prefix=$area/wineprefix
+rm -rf "$area"
+mkdir -p "$area"
+if [ -f "$base/.vellmark-ready" ]; then
+  # Hard links make the copy instant. Every file that Wine rewrites in place is copied
+  # instead, so that nothing done here reaches the test prefix.
+  cp -al "$base" "$prefix" || stop "copying the test prefix"
+  find "$base" -maxdepth 1 -type f -printf '%f\n' | while read -r f; do
+    cp --remove-destination "$base/$f" "$prefix/$f"
+  done
+  for f in "$base"/drive_c/windows/*.ini; do
+    cp --remove-destination "$f" "$prefix/drive_c/windows/"
+  done
+  export WINEPREFIX=$prefix
+else
+  . "$source_dir/scripts/testbed.sh"
+  testbed_prefix "$area"
+fi
+# The shortcut must not reach the host's own menus.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+[ "$WINEPREFIX" = "$prefix" ] || stop "the prefix is $WINEPREFIX, not $prefix"
+
+app_pid=""
+finish() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  wineserver -k </dev/null >/dev/null 2>&1
+  if [ "$failures" -eq 0 ]; then rm -rf "$area"; else echo "The prefix is kept: $prefix"; fi
+}
+trap finish EXIT
+# A server of our own before any wine process, so that none holds CTest's output pipe.
+wineserver -p </dev/null >/dev/null 2>&1
+wine cmd /c exit </dev/null >/dev/null 2>&1
+
+w() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+# reg_value KEY NAME: the data of one value as `reg query` prints it; fails when absent.
+reg_value() {
+  local out
+  out=$(w reg query "$1" /v "$2") || return 1
+  printf '%s\n' "$out" | awk -v name="$2" '
+    { line = $0; sub(/^ +/, "", line) }
+    tolower(substr(line, 1, length(name))) == tolower(name) {
+      sub(/^[^ ]+ +REG_[A-Z_]+ +/, "", line); print line; found = 1; exit }
+    END { exit !found }'
+}
+key_exists() { w reg query "$1" >/dev/null; }
+no_key() { ! key_exists "$1"; }
+no_value() { ! reg_value "$1" "$2" >/dev/null; }
+equals() { [ "$1" = "$2" ] || { echo "      got \"$1\", expected \"$2\""; return 1; }; }
+absent() { [ ! -e "$1" ] || { echo "      still there: $1"; return 1; }; }
+# contains FILE TEXT: the file holds TEXT, as 8-bit or as UTF-16 characters.
+contains() { tr -d '\0' <"$1" | grep -aqiF "$2"; }
+
+settings='HKCU\SoftWare\Tolvane\Vellmark'
+uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vellmark'
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+
+# Settings that let the program open straight to its window (no "Error" boxes for
+# missing values, no automatic start); the installer and uninstaller must leave them.
+w reg delete "$settings" /f >/dev/null
+w reg add "$settings" /v Warning /t REG_DWORD /d 1000 /f >/dev/null
+w reg add "$settings" /v Seconds /t REG_DWORD /d 30 /f >/dev/null
+w reg add "$settings" /v TimeType /t REG_DWORD /d 1 /f >/dev/null
+w reg add "$settings" /v AutoStart /t REG_SZ /d 0 /f >/dev/null
+reg_value "$settings" Warning >/dev/null || stop "seeding the settings"
+
+# --- install ---------------------------------------------------------------------
+wine "$setup" /S </dev/null >/dev/null 2>&1
+check "setup.exe /S succeeds" equals "$?" 0
+
+localappdata=$(w cmd /c echo %LOCALAPPDATA%)
+appdata=$(w cmd /c echo %APPDATA%)
+case "$localappdata $appdata" in
+  'C:\'*' C:\'*) ;;
+  *) stop "reading the user's folders (\"$localappdata\", \"$appdata\")" ;;
+esac
+# unix_path WINPATH: where a path on drive C: lies in the prefix.
+unix_path() { local p=${1#C:}; printf '%s\n' "$prefix/drive_c${p//\\//}"; }
+instdir="$localappdata\\Programs\\Vellmark"
+instdir_unix=$(unix_path "$instdir")
+shortcut_unix=$(unix_path "$appdata\\Microsoft\\Windows\\Start Menu\\Programs\\Vellmark.lnk")
+
+check "installed per user under the local Programs folder" equals "$(reg_value "$uninstall_key" InstallLocation)" "$instdir"
+check "the installed program is the built one" cmp -s "$instdir_unix/vellmark.exe" "$built_exe"
+check "the uninstaller is installed" test -f "$instdir_unix/uninstall.exe"
+check "the Start-menu shortcut exists" test -f "$shortcut_unix"
+check "the shortcut starts the installed program" contains "$shortcut_unix" "$instdir\\vellmark.exe"
+check "the program starts at sign-in" equals "$(reg_value "$run_key" Vellmark)" "\"$instdir\\vellmark.exe\""
+check "Apps & features shows the name" equals "$(reg_value "$uninstall_key" DisplayName)" "Vellmark"
+check "Apps & features shows the version" equals "$(reg_value "$uninstall_key" DisplayVersion)" "$version"
+check "Apps & features uninstalls per user" equals "$(reg_value "$uninstall_key" UninstallString)" "\"$instdir\\uninstall.exe\" /CurrentUser"
+quiet=$(reg_value "$uninstall_key" QuietUninstallString)
+check "Apps & features has a silent uninstall" equals "$quiet" "\"$instdir\\uninstall.exe\" /CurrentUser /S"
+check "the settings survive the install" equals "$(reg_value "$settings" Warning)" "0x3e8"
+
+# --- run the program as sign-in would start it --------------------------------------
+signin=$(reg_value "$run_key" Vellmark)
+signin=${signin#\"}
+wine "${signin%\"}" </dev/null >/dev/null 2>&1 &
+app_pid=$!
+check "the installed program opens its window" wine "$driver" wait "Vellmark - Inactive" 30
+# Uninstalling while it runs must refuse, and say so with its exit code. Run in place
+# (_?=), the uninstaller waits for its own end and leaves itself behind.
+wine "$instdir_unix/uninstall.exe" /CurrentUser /S "_?=$instdir" </dev/null >/dev/null 2>&1
+check "uninstalling the running program fails" equals "$?" 2
+check "the refused uninstall keeps the program" test -f "$instdir_unix/vellmark.exe"
+check "the refused uninstall keeps the Apps & features entry" key_exists "$uninstall_key"
+check "its Exit button ends it" wine "$driver" click "Vellmark - Inactive" 1010 gone "Vellmark - Inactive" 15
+for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$app_pid" 2>/dev/null; then
+  check "the program ends after Exit" false
+else
+  wait "$app_pid"
+  check "the program ends after Exit with code 0" equals "$?" 0
+fi
+app_pid=""
+
+# --- uninstall, as Apps & features does it silently ----------------------------------
+# The uninstaller copies itself away and returns at once; its copy removes the Apps &
+# features entry last.
+uninstaller=${quiet#\"}
+uninstaller=${uninstaller%%\"*}
+[ -n "$uninstaller" ] || stop "no silent uninstall command"
+wine "$uninstaller" /CurrentUser /S </dev/null >/dev/null 2>&1
+check "uninstall.exe /S starts" equals "$?" 0
+for _ in $(seq 120); do key_exists "$uninstall_key" || break; sleep 0.5; done
+
+check "the Apps & features entry is gone" no_key "$uninstall_key"
+check "the installed program is gone" absent "$instdir_unix/vellmark.exe"
+check "the uninstaller is gone" absent "$instdir_unix/uninstall.exe"
+check "the install folder is gone" absent "$instdir_unix"
+check "the Start-menu shortcut is gone" absent "$shortcut_unix"
+check "the sign-in start is gone" no_value "$run_key" Vellmark
+check "the settings are left alone" equals "$(reg_value "$settings" Warning) $(reg_value "$settings" AutoStart)" "0x3e8 0"
+
+echo "$failures failure(s)"
+[ "$failures" -eq 0 ]
