@@ -329,6 +329,47 @@ TEST_CASE("a later recipient whose connect fails gets nothing; the next one is s
     CHECK(rest[0] == Script("vellmark@example.test", "c@example.test", "alert"));
 }
 
+namespace {
+
+// One check tick that arrives while the box is open mails again, once to a server that
+// works and once to one that cannot be reached. (A box may be activated more than once.)
+bool tickPending = false;
+
+LRESULT CALLBACK TickOnBox(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_ACTIVATE && tickPending) {
+        tickPending = false;
+        PutTextInForce(&Monitor.EmailServer, PeerAddress(26).c_str());
+        SendEmail("inner alert");
+        PutTextInForce(&Monitor.EmailServer, PeerAddress(33).c_str());
+        SendEmail("inner alert");
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+TEST_CASE("while an error box is open, mail still goes out but no second box piles up")
+{
+    MessageBoxCatcher catcher;
+    HHOOK hook = SetWindowsHookExA(WH_CBT, TickOnBox, nullptr, GetCurrentThreadId());
+    REQUIRE(hook);
+    PrepareMail(PeerAddress(33).c_str(), "ops@example.test");
+    tickPending = true;
+    SendEmail("alert");
+    UnhookWindowsHookEx(hook);
+
+    CHECK(catcher.boxes.size() == 1);
+    std::vector<std::string> records = PeerRecords("good", 1);
+    REQUIRE(records.size() == 1);
+    CHECK(records[0] == Script("vellmark@example.test", "ops@example.test", "inner alert"));
+
+    // Once it is closed, the next failure shows its box again.
+    PrepareMail(PeerAddress(33).c_str(), "ops@example.test");
+    SendEmail("alert");
+    CHECK(catcher.boxes.size() == 2);
+}
+
 TEST_CASE("every start of the socket library is undone once, on every road")
 {
     MessageBoxCatcher catcher;
