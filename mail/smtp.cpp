@@ -235,7 +235,7 @@ void SendEmail(const char *alert)
     size_t listSize = strlen(listInForce) + 1;
     char *list = static_cast<char *>(malloc(listSize));
     if (!list)
-        return;
+        return;     // no memory even for this: silent, like every failure once connected
     memcpy(list, listInForce, listSize);
 
     if (ConnectToHost(25, Monitor.EmailServer)) {

@@ -23,8 +23,8 @@ bool NextRecipient(const char **cursor, char *recipient, size_t size);
 
 // Writes text into out as a mail body: every line end (CR LF, a bare LF or a bare CR)
 // becomes CR LF, and a '.' that starts a line is doubled, so that the recipient reads
-// the text as it was. False when out is too small: out then holds the whole lines and
-// pairs that fit, never half a line end.
+// the text as it was. False when out is too small: out then holds what fits, never half
+// a line end or half a doubled dot.
 bool EncodeMailBody(char *out, size_t size, const char *text);
 
 // Copies text into out with every CR and LF left out, cut to fit; none gives "".
