@@ -3,6 +3,9 @@
 #include "core/drives.h"
 
 #include "core/state.h"
+#include "resources/resource.h"
+
+#include <cstring>
 
 int SplitDriveText(const char *text, size_t size, char slots[DriveSlots][DriveSlotSize])
 {
@@ -46,4 +49,20 @@ void PopulateDriveList()
     if (count == 0 || count > sizeof field)
         field[0] = 0;
     FillDriveList(field, sizeof field);
+}
+
+bool ReadSelectedDrive()
+{
+    HWND hDlg = Monitor.hwndDlgSave;
+    Monitor.Index = static_cast<int>(SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETCURSEL, 0, 0));
+    if (Monitor.Index == CB_ERR)
+        return false;
+    // CB_GETLBTEXT knows no buffer size, so an entry that would not fit counts as no drive.
+    LRESULT length = SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETLBTEXTLEN, Monitor.Index, 0);
+    if (length == CB_ERR || length >= static_cast<LRESULT>(sizeof Monitor.buffer))
+        return false;
+    // Cleared first: the stored drive is the buffer's first four bytes, whatever the length.
+    memset(Monitor.buffer, 0, sizeof Monitor.buffer);
+    SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETLBTEXT, Monitor.Index, (LPARAM)Monitor.buffer);
+    return true;
 }

@@ -20,3 +20,7 @@ void FillDriveList(const char *text, size_t size);
 
 // Fills the drive list with the machine's drive roots; empty when the platform fails.
 void PopulateDriveList();
+
+// Reads the drive list's selection into Monitor.Index and its root into Monitor.buffer.
+// False when nothing is selected, or when the entry would not fit buffer.
+bool ReadSelectedDrive();

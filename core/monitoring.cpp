@@ -3,6 +3,7 @@
 // the interval units the slider offers.
 #include "core/monitoring.h"
 
+#include "core/drives.h"
 #include "core/sampling.h"
 #include "core/state.h"
 #include "core/validation.h"
@@ -63,19 +64,7 @@ void SetUpUnit(int code, UINT position, bool showInBoxes)
 
 static void ReadDriveList()
 {
-    HWND hDlg = Monitor.hwndDlgSave;
-    Monitor.Index = static_cast<int>(SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETCURSEL, 0, 0));
-    LRESULT length = CB_ERR;
-    if (Monitor.Index != CB_ERR)
-        length = SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETLBTEXTLEN, Monitor.Index, 0);
-    // CB_GETLBTEXT writes without a limit, so an entry that would not fit counts as no
-    // drive rather than overrunning the buffer.
-    if (length == CB_ERR || length >= static_cast<LRESULT>(sizeof Monitor.buffer)) {
-        PutTextInForce(&Monitor.DiskToMonitor, nullptr);
-        return;
-    }
-    SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETLBTEXT, Monitor.Index, (LPARAM)Monitor.buffer);
-    PutTextInForce(&Monitor.DiskToMonitor, Monitor.buffer);
+    PutTextInForce(&Monitor.DiskToMonitor, ReadSelectedDrive() ? Monitor.buffer : nullptr);
 }
 
 // The level is the box's leading decimal number; an empty box or one that starts with

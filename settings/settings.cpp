@@ -3,6 +3,7 @@
 // is kept byte for byte.
 #include "settings/settings.h"
 
+#include "core/drives.h"
 #include "core/state.h"
 #include "resources/resource.h"
 #include "ui/controls.h"
@@ -104,25 +105,9 @@ static void WriteFlag(const char *name, HWND checkBox)
     WriteValue(name, REG_SZ, SendMessageA(checkBox, BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0", 2);
 }
 
-// The drive list holds roots only; an entry too long for buffer counts as no selection,
-// since CB_GETLBTEXT knows no buffer size.
-static void TakeSelectedDrive()
-{
-    HWND hDlg = Monitor.hwndDlgSave;
-    Monitor.Index = static_cast<int>(SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETCURSEL, 0, 0));
-    LRESULT length = SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETLBTEXTLEN, Monitor.Index, 0);
-    if (Monitor.Index == CB_ERR || length == CB_ERR || length >= (LRESULT)sizeof Monitor.buffer) {
-        PutTextInForce(&Monitor.DiskToMonitor, nullptr);
-        return;
-    }
-    memset(Monitor.buffer, 0, sizeof Monitor.buffer);
-    SendDlgItemMessageA(hDlg, IDC_DISK, CB_GETLBTEXT, Monitor.Index, (LPARAM)Monitor.buffer);
-    PutTextInForce(&Monitor.DiskToMonitor, Monitor.buffer);
-}
-
 void SaveSettings()
 {
-    TakeSelectedDrive();
+    PutTextInForce(&Monitor.DiskToMonitor, ReadSelectedDrive() ? Monitor.buffer : nullptr);
     ReadBoxText(IDC_EMAIL, &Monitor.EmailAddress);
     ReadBoxText(IDC_FROM, &Monitor.FromAddress);
     ReadBoxText(IDC_SERVER, &Monitor.EmailServer);

@@ -37,6 +37,8 @@ struct Entries {
         SetDlgItemTextA(hDlg, IDC_FROM, "vellmark@example.test");
         SetDlgItemTextA(hDlg, IDC_COMMAND, "new command");
         memcpy(Monitor.AutoStartMini, "0", 2);
+        // Start-up shows both boxes ticked while their flags hold no character.
+        SendDlgItemMessageA(hDlg, IDC_AUTOMIN, BM_SETCHECK, BST_UNCHECKED, 0);
     }
     ~Entries()
     {

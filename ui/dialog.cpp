@@ -1,6 +1,8 @@
-// The main dialog: start-up and the dispatch of its messages.
+// The main dialog: start-up, and the dispatch of its messages to the procedures that
+// handle them.
 #include "ui/dialog.h"
 
+#include "core/drives.h"
 #include "core/monitoring.h"
 #include "core/sampling.h"
 #include "core/state.h"
@@ -10,6 +12,7 @@
 #include "ui/tray.h"
 
 #include <commctrl.h>
+#include <cstdio>
 
 static void KeepControlHandles(HWND hDlg)
 {
@@ -32,25 +35,73 @@ static void KeepControlHandles(HWND hDlg)
     Monitor.hCommand = GetDlgItem(hDlg, IDC_COMMAND);
 }
 
+static void ClearMarks()
+{
+    Monitor.highgb = Monitor.lowgb = Monitor.highpercent = Monitor.lowpercent = 0;
+}
+
+// The stored unit goes on the slider at the stored count: 1 seconds, 2 minutes, and
+// every other code hours.
+static void PutStoredUnitInForce()
+{
+    Monitor.TimeType = static_cast<int>(Monitor.StartTimeType);
+    int code = Monitor.StartTimeType == 1 || Monitor.StartTimeType == 2 ? Monitor.StartTimeType : 3;
+    SetUpUnit(code, Monitor.StartSeconds, true);
+}
+
+static void ShowStoredSettings(HWND hDlg)
+{
+    PopulateDriveList();
+    SetDlgItemTextA(hDlg, IDC_DISK, Monitor.StartDisk);
+    // With no drive stored, watch the default drive until one is chosen.
+    Monitor.pszDrive = Monitor.StartDisk[0] ? Monitor.StartDisk : "C:\\";
+    if (Monitor.StartWarning != 0) {
+        snprintf(Monitor.WarningText, sizeof Monitor.WarningText, "%.2f", Monitor.StartWarning);
+        SetDlgItemTextA(hDlg, IDC_WARNING, Monitor.WarningText);
+    }
+    if (Monitor.StartSeconds != 0) {
+        SendMessageA(Monitor.hWndSeconds, TBM_SETPOS, TRUE, Monitor.StartSeconds);
+        SetDlgItemInt(hDlg, IDC_INTERVAL, Monitor.StartSeconds, TRUE);
+    }
+    if (Monitor.StartTimeType != 0)
+        PutStoredUnitInForce();
+    SetDlgItemTextA(hDlg, IDC_EMAIL, Monitor.StartEmailAddress);
+    SetDlgItemTextA(hDlg, IDC_SERVER, Monitor.StartEmailServer);
+    SetDlgItemTextA(hDlg, IDC_FROM, Monitor.StartFromEmail);
+    SetDlgItemTextA(hDlg, IDC_COMMAND, Monitor.StartCommand);
+    // A flag with no character at all (a fresh install) shows ticked.
+    SendMessageA(Monitor.hWndAutoStart, BM_SETCHECK, Monitor.AutoStartValue[0] == '0' ? BST_UNCHECKED : BST_CHECKED, 0);
+    SendMessageA(Monitor.hWndAutoMinimize, BM_SETCHECK, Monitor.AutoStartMini[0] == '0' ? BST_UNCHECKED : BST_CHECKED, 0);
+}
+
 static INT_PTR OnInitDialog(HWND hDlg)
 {
     KeepControlHandles(hDlg);
     Monitor.HostNameLength = sizeof Monitor.MyHostName;
     GetComputerNameA(Monitor.MyHostName, &Monitor.HostNameLength);
-    Monitor.highgb = Monitor.lowgb = Monitor.highpercent = Monitor.lowpercent = 0;
+    ClearMarks();
     SendMessageA(Monitor.hWndSeconds, TBM_SETPOS, TRUE, 30);
     HICON icon = LoadIconA(Monitor.hInst, MAKEINTRESOURCEA(IDI_VELLMARK));
     SendMessageA(hDlg, WM_SETICON, ICON_SMALL, (LPARAM)icon);
     SendMessageA(hDlg, WM_SETICON, ICON_BIG, (LPARAM)icon);
-    // With no drive stored, watch the default drive until one is chosen.
-    Monitor.pszDrive = Monitor.StartDisk[0] ? Monitor.StartDisk : "C:\\";
+    ShowStoredSettings(hDlg);
     Monitor.Minimized = FALSE;
     GetCurrentDiskUsage();
+    if (Monitor.StartTimeType == 0) {
+        // No unit stored: the seconds range around the slider's position; the label and
+        // the interval box stay as they are.
+        SetUpUnit(1, static_cast<UINT>(SendMessageA(Monitor.hWndSeconds, TBM_GETPOS, 0, 0)), false);
+    }
     SetWindowTextA(hDlg, "Vellmark - Inactive");
     SetDlgItemTextA(hDlg, IDC_VERSION, VELLMARK_VERSION);
     InitNotifyIconData(hDlg);
     EnableWindow(GetDlgItem(hDlg, IDC_STOP), FALSE);
-    ShowWindow(hDlg, SW_SHOW);
+    // The automatic start does not show the window: the modal loop shows it by itself
+    // unless the start hid it to the tray.
+    if (Monitor.AutoStartValue[0] == '1')
+        StartAndMinimize();
+    else
+        ShowWindow(hDlg, SW_SHOW);
     return TRUE;
 }
 
@@ -61,47 +112,114 @@ static void OnTimer()
         CheckWarning();
 }
 
+static void OnSlider()
+{
+    Monitor.TrackPosition = static_cast<int>(SendMessageA(Monitor.hWndSeconds, TBM_GETPOS, 0, 0));
+    SetDlgItemInt(Monitor.hwndDlgSave, IDC_INTERVAL, Monitor.TrackPosition, TRUE);
+}
+
+static void OnReset()
+{
+    ClearMarks();
+    DisplayHighLow();
+}
+
+// Another drive is watched at once, with fresh marks; the drive in force (named in the
+// tooltip and the alert) changes only with the next Start.
+static void OnDriveSelected()
+{
+    Monitor.pszDrive = ReadSelectedDrive() ? Monitor.buffer : "C:\\";
+    OnReset();
+    GetCurrentDiskUsage();
+}
+
+static void ShowUnitMenu()
+{
+    GetCursorPos(&Monitor.lpClickPoint);
+    Monitor.PopMenu2 = CreatePopupMenu();
+    InsertMenuA(Monitor.PopMenu2, (UINT)-1, MF_BYPOSITION | MF_STRING, IDM_SECONDS, "Seconds");
+    InsertMenuA(Monitor.PopMenu2, (UINT)-1, MF_BYPOSITION | MF_STRING, IDM_MINUTES, "Minutes");
+    InsertMenuA(Monitor.PopMenu2, (UINT)-1, MF_BYPOSITION | MF_STRING, IDM_HOURS, "Hours");
+    int checked = Monitor.TimeType <= 1 ? IDM_SECONDS : Monitor.TimeType == 2 ? IDM_MINUTES
+                : Monitor.TimeType == 3 ? IDM_HOURS : 0;
+    if (checked)
+        CheckMenuItem(Monitor.PopMenu2, checked, MF_BYCOMMAND | MF_CHECKED);
+    ShowPopupMenu(Monitor.PopMenu2);
+}
+
+// A unit chosen from the menu takes effect at the next Start; the slider moves to the
+// unit's default at once.
+static void OnUnitChosen(int code)
+{
+    Monitor.TimeType = code;
+    SetUpUnit(code, UnitForCode(code).defaultPosition, true);
+}
+
 static void EndProgram(HWND hDlg)
 {
     NotifyTray(NIM_DELETE);
     EndDialog(hDlg, 0);
 }
 
-static INT_PTR OnCommand(HWND hDlg, int id)
+static INT_PTR OnCommand(HWND hDlg, int id, int notification)
 {
     switch (id) {
-    case IDC_EXIT:
-        EndProgram(hDlg);
-        return TRUE;
-    case IDC_SAVE:
-        SaveSettings();
-        return FALSE;
-    case IDC_START:
-        StartMonitoring();
-        return TRUE;
-    case IDM_START:
-        StartMonitoringFromTray();
-        return TRUE;
-    case IDC_STOP:
-    case IDM_STOP:
-        StopMonitoring();
+    case IDC_SAVE:      SaveSettings();                 return FALSE;
+    case IDC_START:     StartMonitoring();              return TRUE;
+    case IDC_STOP:      StopMonitoring();               return TRUE;
+    case IDC_EXIT:      EndProgram(hDlg);               return TRUE;
+    case IDC_RESET:     OnReset();                      return FALSE;
+    case IDC_MINIMIZE:  MiniMizeToTray();               return FALSE;
+    case IDM_START:     StartMonitoringFromTray();      return TRUE;
+    case IDM_STOP:      StopMonitoring();               return TRUE;
+    case IDM_EXIT:      EndProgram(hDlg);               return TRUE;
+    case IDM_RESTORE:   RestoreFromTray();              return FALSE;
+    case IDM_SECONDS:   OnUnitChosen(1);                return FALSE;
+    case IDM_MINUTES:   OnUnitChosen(2);                return FALSE;
+    case IDM_HOURS:     OnUnitChosen(3);                return FALSE;
+    case IDC_DISK:
+        if (notification != CBN_SELCHANGE)
+            return FALSE;
+        OnDriveSelected();
         return TRUE;
     }
+    // Escape's cancel command (IDCANCEL) has no row: the dialog does not close.
     return FALSE;
 }
 
-INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     Monitor.hwndDlgSave = hDlg;
+    if (uMsg == Monitor.WM_TASKBARCREATED && uMsg != 0) {
+        OnTaskbarCreated();
+        return FALSE;
+    }
     switch (uMsg) {
     case WM_INITDIALOG:
         return OnInitDialog(hDlg);
     case WM_COMMAND:
-        return OnCommand(hDlg, LOWORD(wParam));
+        return OnCommand(hDlg, LOWORD(wParam), HIWORD(wParam));
+    case WM_HSCROLL:
+        OnSlider();
+        return FALSE;
     case WM_TIMER:
         OnTimer();
         return FALSE;
+    case WM_RBUTTONDOWN:
+        ShowUnitMenu();
+        return FALSE;
+    case WM_TRAYICON:
+        OnTrayIcon(wParam, lParam);
+        return FALSE;
+    case WM_WINDOWPOSCHANGING:
+        KeepHiddenInTray(reinterpret_cast<WINDOWPOS *>(lParam));
+        return FALSE;
     case WM_CLOSE:
+        EndProgram(hDlg);
+        return TRUE;
+    case WM_ENDSESSION:
+        if (!wParam)
+            return FALSE;
         EndProgram(hDlg);
         return TRUE;
     }
