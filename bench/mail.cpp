@@ -1,0 +1,80 @@
+// Times one alert mailed by the program's own mailer to many recipients, one connection
+// each, and writes the same message as a file for another client to send.
+//
+//   bench_mail SERVER RECIPIENTS MESSAGE_FILE   prints "mail RECIPIENTS MILLISECONDS BOXES"
+#include "core/state.h"
+#include "core/warning.h"
+#include "mail/smtp.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+// An error box would wait for a person: each one is counted and closed at once, and a
+// run that saw one does not count.
+static int BoxesSeen;
+
+static LRESULT CALLBACK CloseBoxes(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_ACTIVATE && GetDlgItem((HWND)wParam, 0xFFFF)) {
+        BoxesSeen++;
+        PostMessageA((HWND)wParam, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The message as a server stores it: the subject line, an empty line, and the alert with
+// CR LF line ends. A client that does its own dot-stuffing sends this file as it is.
+static bool WriteMessage(const char *path, const char *alert)
+{
+    FILE *file = fopen(path, "wb");
+    if (!file)
+        return false;
+    fprintf(file, "Subject: Disk Space Problem on %s.\r\n\r\n", Monitor.MyHostName);
+    for (const char *p = alert; *p; p++) {
+        if (*p == '\n')
+            fputc('\r', file);
+        fputc(*p, file);
+    }
+    fputs("\r\n", file);
+    return fclose(file) == 0;
+}
+
+int main(int argc, char **argv)
+{
+    int recipients = argc == 4 ? atoi(argv[2]) : 0;
+    if (recipients < 1 || recipients > 50) {
+        fprintf(stderr, "usage: bench_mail SERVER RECIPIENTS(1-50) MESSAGE_FILE\n");
+        return 2;
+    }
+    char list[1024] = "";
+    for (int i = 1; i <= recipients; i++) {
+        char one[32];
+        snprintf(one, sizeof one, "%sbench%02d@example.test", i > 1 ? ";" : "", i);
+        strcat(list, one);
+    }
+    PutTextInForce(&Monitor.EmailAddress, list);
+    PutTextInForce(&Monitor.EmailServer, argv[1]);
+    PutTextInForce(&Monitor.FromAddress, "vellmark@example.test");
+    Monitor.HostNameLength = sizeof Monitor.MyHostName;
+    GetComputerNameA(Monitor.MyHostName, &Monitor.HostNameLength);
+
+    time_t now = time(nullptr);
+    char alert[512];
+    BuildAlertText(alert, sizeof alert, "C:\\", 10.0f, asctime(localtime(&now)), 5905580032ULL, 5.5);
+    if (!WriteMessage(argv[3], alert)) {
+        fprintf(stderr, "cannot write %s\n", argv[3]);
+        return 1;
+    }
+
+    HHOOK hook = SetWindowsHookExA(WH_CBT, CloseBoxes, nullptr, GetCurrentThreadId());
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    SendEmail(alert);
+    QueryPerformanceCounter(&end);
+    UnhookWindowsHookEx(hook);
+    printf("mail %d %.3f %d\n", recipients, (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart, BoxesSeen);
+    return BoxesSeen == 0 ? 0 : 1;
+}

@@ -1,0 +1,148 @@
+// The benchmark's hands inside Wine: times a program from its launch until its window
+// shows, waits for windows to show, and asks windows to close.
+//
+//   bench_startup time RUNS EXE TITLE [EXE TITLE]...   one line "EXE RUN MS" per launch
+//   bench_startup wait TITLE COUNT SECONDS             until COUNT windows titled TITLE show
+//   bench_startup close TITLE                          WM_CLOSE to every window titled TITLE
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// A window counts when it is visible, has exactly the title asked for and, with a
+// process id other than 0, belongs to that process. A message box never has the title
+// of a program's main window, so a program that opens one first is never counted.
+struct WindowSearch {
+    const char *title;
+    DWORD processId;
+    int found;
+    HWND windows[16];
+};
+
+static BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM lParam)
+{
+    WindowSearch *search = reinterpret_cast<WindowSearch *>(lParam);
+    if (!IsWindowVisible(hWnd))
+        return TRUE;
+    char title[256];
+    if (GetWindowTextA(hWnd, title, sizeof title) <= 0 || strcmp(title, search->title) != 0)
+        return TRUE;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hWnd, &owner);
+    if (search->processId != 0 && owner != search->processId)
+        return TRUE;
+    if (search->found < (int)(sizeof search->windows / sizeof search->windows[0]))
+        search->windows[search->found] = hWnd;
+    search->found++;
+    return TRUE;
+}
+
+static WindowSearch FindWindows(const char *title, DWORD processId)
+{
+    WindowSearch search = {title, processId, 0, {}};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search;
+}
+
+static double MillisecondsSince(const LARGE_INTEGER &start)
+{
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return (now.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
+}
+
+// Launches exe and returns the milliseconds until its window titled title shows, or a
+// negative number when it never does within 20 s. The program is then asked to close,
+// and ended if it will not.
+static double TimeUntilShown(const char *exe, const char *title)
+{
+    char commandLine[MAX_PATH + 3];
+    if (snprintf(commandLine, sizeof commandLine, "\"%s\"", exe) >= (int)sizeof commandLine)
+        return -1;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+
+    double shownAfter = -1;
+    HWND shown = nullptr;
+    for (;;) {
+        WindowSearch search = FindWindows(title, process.dwProcessId);
+        double elapsed = MillisecondsSince(start);
+        if (search.found > 0) {
+            shownAfter = elapsed;
+            shown = search.windows[0];
+            break;
+        }
+        // The wait on the process doubles as the 1 ms pause between looks.
+        if (elapsed > 20000 || WaitForSingleObject(process.hProcess, 1) == WAIT_OBJECT_0)
+            break;
+    }
+    if (shown)
+        PostMessageA(shown, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return shownAfter;
+}
+
+// The programs take turns, so that a busy moment of the machine falls on both alike; the
+// first round only warms the caches and is not reported.
+static int TimeStartUps(int runs, int count, char **programs)
+{
+    for (int run = 0; run <= runs; run++) {
+        for (int i = 0; i < count; i++) {
+            double ms = TimeUntilShown(programs[2 * i], programs[2 * i + 1]);
+            if (ms < 0) {
+                fprintf(stderr, "%s: no window \"%s\" showed\n", programs[2 * i], programs[2 * i + 1]);
+                return 1;
+            }
+            if (run > 0)
+                printf("%s %d %.3f\n", programs[2 * i], run, ms);
+            fflush(stdout);
+        }
+    }
+    return 0;
+}
+
+static int WaitForWindows(const char *title, int count, int seconds)
+{
+    DWORD start = GetTickCount();
+    while (FindWindows(title, 0).found < count) {
+        if (GetTickCount() - start > (DWORD)seconds * 1000) {
+            fprintf(stderr, "fewer than %d windows \"%s\" showed in %d s\n", count, title, seconds);
+            return 1;
+        }
+        Sleep(20);
+    }
+    return 0;
+}
+
+static int CloseWindows(const char *title)
+{
+    WindowSearch search = FindWindows(title, 0);
+    for (int i = 0; i < search.found && i < (int)(sizeof search.windows / sizeof search.windows[0]); i++)
+        PostMessageA(search.windows[i], WM_CLOSE, 0, 0);
+    printf("%d\n", search.found);
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc >= 5 && strcmp(argv[1], "time") == 0 && (argc - 3) % 2 == 0)
+        return TimeStartUps(atoi(argv[2]), (argc - 3) / 2, argv + 3);
+    if (argc == 5 && strcmp(argv[1], "wait") == 0)
+        return WaitForWindows(argv[2], atoi(argv[3]), atoi(argv[4]));
+    if (argc == 3 && strcmp(argv[1], "close") == 0)
+        return CloseWindows(argv[2]);
+    fprintf(stderr, "usage: bench_startup time RUNS EXE TITLE [EXE TITLE]... | wait TITLE COUNT SECONDS | close TITLE\n");
+    return 2;
+}
