@@ -4,9 +4,17 @@
 #include "core/state.h"
 
 #include <cstdlib>
+#include <cstring>
 
 void ReplaceBoxText(HWND hWnd, const char *text)
 {
+    // Every check rewrites seven boxes, mostly with what they already show, and each
+    // replacement costs a redraw: a box that already holds the very text is left as it is.
+    char shown[256];
+    size_t length = strlen(text);
+    if (length < sizeof shown && GetWindowTextLengthA(hWnd) == static_cast<int>(length) &&
+        GetWindowTextA(hWnd, shown, sizeof shown) == static_cast<int>(length) && memcmp(shown, text, length) == 0)
+        return;
     SendMessageA(hWnd, EM_SETSEL, 0, -1);
     SendMessageA(hWnd, EM_REPLACESEL, FALSE, (LPARAM)text);
 }

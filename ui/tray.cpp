@@ -6,6 +6,7 @@
 #include "resources/resource.h"
 
 #include <cstddef>
+#include <cstring>
 
 // The first form of the tray record, which every shell accepts: 88 bytes in a 32-bit
 // build, 104 in a 64-bit one.
@@ -25,9 +26,25 @@ void SetTrayTip(const char *text)
     lstrcpynA(Monitor.IconData.szTip, text, TRAY_TIP_SIZE);
 }
 
+// Whether the shell shows our icon, and the record it last took for it.
+static bool IconShown;
+static NOTIFYICONDATAA IconRecordTaken;
+
 void NotifyTray(DWORD message)
 {
-    Shell_NotifyIconA(message, &Monitor.IconData);
+    // Every check sends the tooltip, and each change is a round trip to the shell that
+    // redraws the icon. A change with no icon shown would fail, and one the shell already
+    // holds would change nothing: neither is sent.
+    if (message == NIM_MODIFY &&
+        (!IconShown || memcmp(&IconRecordTaken, &Monitor.IconData, sizeof IconRecordTaken) == 0))
+        return;
+    bool taken = Shell_NotifyIconA(message, &Monitor.IconData) != FALSE;
+    if (message == NIM_DELETE) {
+        IconShown = false;
+    } else if (taken) {
+        IconShown = true;
+        IconRecordTaken = Monitor.IconData;
+    }
 }
 
 void InitNotifyIconData(HWND hDlg)

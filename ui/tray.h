@@ -9,8 +9,9 @@ const size_t TRAY_TIP_SIZE = 64;
 // Fills the tray record for the dialog with the inactive tip; shows nothing.
 void InitNotifyIconData(HWND hDlg);
 
-// Sends the tray record with NIM_ADD, NIM_MODIFY or NIM_DELETE; the result is not needed:
-// modify and delete fail harmlessly while no icon is shown.
+// Sends the tray record with NIM_ADD, NIM_MODIFY or NIM_DELETE; the result is not needed.
+// NIM_MODIFY goes out only while the icon is shown and the record differs from the one
+// the shell last took; delete fails harmlessly while no icon is shown.
 void NotifyTray(DWORD message);
 
 // Puts text into the tray record's tip, cut to 63 characters.
