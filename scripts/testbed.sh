@@ -9,6 +9,8 @@ testbed_prefix() {
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   [ -f "$WINEPREFIX/.vellmark-ready" ] && return 0
   rm -rf "$WINEPREFIX"
+  # Wine makes the prefix itself but not a missing folder above it.
+  mkdir -p "$1"
   echo "Creating the Wine prefix $WINEPREFIX"
   wineboot -i </dev/null >/dev/null 2>&1
   # A crash prints a backtrace and ends instead of opening a dialog that waits forever;
