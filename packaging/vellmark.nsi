@@ -174,7 +174,7 @@ Section "un.${PRODUCT}" UnSecProgram
 
   ClearErrors
   Delete "$INSTDIR\vellmark.exe"
-  !insertmacro StopOnError "remove $INSTDIR\vellmark.exe"
+  !insertmacro StopOnError "remove $INSTDIR\vellmark.exe (is ${PRODUCT} still running?)"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   !insertmacro StopOnError "remove the Start-menu shortcut $SMPROGRAMS\${PRODUCT}.lnk"
   ReadRegStr $0 SHCTX "${RUNKEY}" "${PRODUCT}"
@@ -184,7 +184,7 @@ Section "un.${PRODUCT}" UnSecProgram
   ${EndIf}
 SectionEnd
 
-Section /o "un.Remove my ${PRODUCT} settings (drive, warning level, mail)" UnSecSettings
+Section /o "un.Remove my ${PRODUCT} settings" UnSecSettings
   ClearErrors
   EnumRegKey $0 HKCU "${SETTINGSKEY}" 0
   ${IfNot} ${Errors}
@@ -200,5 +200,7 @@ Section "-un.Unregister"
   RMDir "$INSTDIR"
   ; The Apps & features entry goes last, so that an uninstall that failed before can be
   ; run again from there.
+  ClearErrors
   DeleteRegKey SHCTX "${UNINSTKEY}"
+  !insertmacro StopOnError "remove ${PRODUCT} from Apps & features"
 SectionEnd

@@ -117,8 +117,11 @@ signin=${signin#\"}
 wine "${signin%\"}" </dev/null >/dev/null 2>&1 &
 app_pid=$!
 check "the installed program opens its window" wine "$driver" wait "Vellmark - Inactive" 30
-# Uninstalling while it runs must refuse, and say so with its exit code. Run in place
-# (_?=), the uninstaller waits for its own end and leaves itself behind.
+# Installing or uninstalling while it runs must refuse, and say so with its exit code.
+wine "$setup" /S </dev/null >/dev/null 2>&1
+check "installing over the running program fails" equals "$?" 2
+# Run in place (_?=, which takes no quotes; the per-user folder has no spaces), the
+# uninstaller waits for its own end and leaves itself behind.
 wine "$instdir_unix/uninstall.exe" /CurrentUser /S "_?=$instdir" </dev/null >/dev/null 2>&1
 check "uninstalling the running program fails" equals "$?" 2
 check "the refused uninstall keeps the program" test -f "$instdir_unix/vellmark.exe"
