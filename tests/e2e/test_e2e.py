@@ -52,7 +52,8 @@ def check(what, got, expected):
     print("%s  %s" % ("ok  " if ok else "FAIL", what) + ("" if ok else ": got %r, expected %r" % (got, expected)))
     if not ok:
         failures.append(what)
-        print("      last driver failure: %s" % last_failure[0])
+        if last_failure[0]:
+            print("      driver: %s" % last_failure[0])
     return ok
 
 
@@ -74,12 +75,14 @@ def unescape(text):
     return "".join(out)
 
 
-def ask(*words, limit=20):
-    """Runs one driver command; its value, or None when it failed."""
+def ask(*words):
+    """Runs one driver command; its value, or None when it failed. The driver bounds its
+    own waits (20 s at most here), so an answer later than 30 s means it hangs."""
     global driver_output
+    last_failure[0] = ""
     driver.stdin.write((" ".join(quote(str(w)) for w in words) + "\n").encode())
     driver.stdin.flush()
-    deadline = time.monotonic() + limit
+    deadline = time.monotonic() + 30
     while b"\n" not in driver_output:
         ready, _, _ = select.select([driver.stdout], [], [], max(0, deadline - time.monotonic()))
         chunk = os.read(driver.stdout.fileno(), 4096) if ready else b""
@@ -94,8 +97,8 @@ def ask(*words, limit=20):
     return unescape(line[3:])
 
 
-def must(*words, limit=20):
-    value = ask(*words, limit=limit)
+def must(*words):
+    value = ask(*words)
     if value is None:
         raise Abort("%s: %s" % (" ".join(map(str, words)), last_failure[0]))
     return value
@@ -151,7 +154,7 @@ def first_run():
     program = start_program()
     yield program
     for i, expected in enumerate(["Failed to get warning", "Failed to get seconds", "Failed to get time type"]):
-        check("start-up error box %d" % (i + 1), ask("box", "Error", 30 if i == 0 else 5), expected)
+        check("start-up error box %d" % (i + 1), ask("box", "Error", 20 if i == 0 else 5), expected)
         must("answer", "Error", IDOK)
     must("shown", WINDOW, 10)
     check("no box is left open", ask("boxes"), "")
@@ -302,7 +305,8 @@ def tray_autostart():
 
 
 def run(title, scenario):
-    """Runs one scenario; the program it started is ended whatever happens."""
+    """Runs one scenario, a generator that yields the program it started as soon as it
+    has started it, so that the program is ended here whatever happens after."""
     print("-- " + title)
     steps = scenario()
     program = next(steps)
