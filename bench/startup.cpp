@@ -4,17 +4,19 @@
 //   bench_startup time RUNS EXE TITLE [EXE TITLE]...   one line "EXE RUN MS" per launch
 //   bench_startup wait TITLE COUNT SECONDS             until COUNT windows titled TITLE show
 //   bench_startup close TITLE                          WM_CLOSE to every window titled TITLE
+//   bench_startup hold                                 keeps the desktop up until ended
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 // A window counts when it is visible, has exactly the title asked for and, with a
 // process id other than 0, belongs to that process. A message box never has the title
 // of a program's main window, so a program that opens one first is never counted.
 struct WindowSearch {
-    const char *title;
+    const wchar_t *title;
     DWORD processId;
     int found;
     HWND windows[16];
@@ -25,8 +27,10 @@ static BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM lParam)
     WindowSearch *search = reinterpret_cast<WindowSearch *>(lParam);
     if (!IsWindowVisible(hWnd))
         return TRUE;
-    char title[256];
-    if (GetWindowTextA(hWnd, title, sizeof title) <= 0 || strcmp(title, search->title) != 0)
+    // The title as the window manager keeps it: asking the window itself would wait on
+    // a program that is busy starting, or forever on one that hangs.
+    wchar_t title[256];
+    if (InternalGetWindowText(hWnd, title, 256) <= 0 || wcscmp(title, search->title) != 0)
         return TRUE;
     DWORD owner = 0;
     GetWindowThreadProcessId(hWnd, &owner);
@@ -40,8 +44,11 @@ static BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM lParam)
 
 static WindowSearch FindWindows(const char *title, DWORD processId)
 {
-    WindowSearch search = {title, processId, 0, {}};
+    wchar_t wideTitle[256] = L"";
+    MultiByteToWideChar(CP_ACP, 0, title, -1, wideTitle, 256);
+    WindowSearch search = {wideTitle, processId, 0, {}};
     EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    search.title = nullptr;     // the text lives only in this call
     return search;
 }
 
@@ -135,6 +142,20 @@ static int CloseWindows(const char *title)
     return 0;
 }
 
+// Wine ends the desktop (and its explorer) a moment after the last program that uses it,
+// and the next program starts it again, with that program's output handles and the
+// start-up time counted against it. A hidden window of a program that runs all through
+// the benchmark keeps the desktop up.
+static int HoldDesktop()
+{
+    if (!CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr))
+        return 1;
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageA(&msg);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc >= 5 && strcmp(argv[1], "time") == 0 && (argc - 3) % 2 == 0)
@@ -143,6 +164,9 @@ int main(int argc, char **argv)
         return WaitForWindows(argv[2], atoi(argv[3]), atoi(argv[4]));
     if (argc == 3 && strcmp(argv[1], "close") == 0)
         return CloseWindows(argv[2]);
-    fprintf(stderr, "usage: bench_startup time RUNS EXE TITLE [EXE TITLE]... | wait TITLE COUNT SECONDS | close TITLE\n");
+    if (argc == 2 && strcmp(argv[1], "hold") == 0)
+        return HoldDesktop();
+    fprintf(stderr, "usage: bench_startup time RUNS EXE TITLE [EXE TITLE]... | wait TITLE COUNT SECONDS |"
+                    " close TITLE | hold\n");
     return 2;
 }

@@ -1,0 +1,405 @@
+#!/usr/bin/python3
+"""Vellmark's footprint and speed, each measured side by side with its floor in the same
+run, so that the ratios hold on a busy machine: a minimal dialog program built with the
+same flags, the bare drive query, and curl sending the same mails. Prints one table.
+
+    measure.py BUILD_DIR [--runs N] [--watch SECONDS] [--calls N] [--mail-rounds N]
+
+bench/run.sh builds the programs and runs this inside the test bed (a private Wine
+prefix with its own wineserver and display: WINEPREFIX and DISPLAY are set).
+"""
+import argparse
+import datetime
+import json
+import os
+import platform
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+SETTINGS_KEY = r"HKEY_CURRENT_USER\SoftWare\Tolvane\Vellmark"
+MAIL_HOST = "127.0.0.80"     # a loopback address of the benchmark's own; the program mails port 25
+RECIPIENTS = 50
+SENDER = "vellmark@example.test"
+EARLY_SECONDS = 10           # the first memory reading; the second is at the end of the watch
+
+# Windows' own DLLs that a small Win32 program may import. A compiler's runtime
+# (libstdc++-6.dll, libgcc_s_seh-1.dll, libwinpthread-1.dll, vcruntime140.dll) is not one.
+WINDOWS_DLLS = {
+    "advapi32.dll", "bcrypt.dll", "comctl32.dll", "comdlg32.dll", "crypt32.dll", "dnsapi.dll",
+    "dwmapi.dll", "gdi32.dll", "imm32.dll", "iphlpapi.dll", "kernel32.dll", "mpr.dll",
+    "msvcrt.dll", "mswsock.dll", "netapi32.dll", "ntdll.dll", "ole32.dll", "oleaut32.dll",
+    "psapi.dll", "rpcrt4.dll", "secur32.dll", "setupapi.dll", "shcore.dll", "shell32.dll",
+    "shlwapi.dll", "ucrtbase.dll", "user32.dll", "userenv.dll", "uxtheme.dll", "version.dll",
+    "winhttp.dll", "wininet.dll", "winmm.dll", "winspool.drv", "ws2_32.dll", "wsock32.dll",
+}
+
+
+def is_windows_dll(name):
+    name = name.lower()
+    return name in WINDOWS_DLLS or name.startswith(("api-ms-win-", "ext-ms-win-"))
+
+
+def imports(exe):
+    """The DLLs an executable imports, as its import table names them."""
+    out = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", exe], check=True, capture_output=True,
+                         text=True).stdout
+    return [line.split("DLL Name:", 1)[1].strip() for line in out.splitlines() if "DLL Name:" in line]
+
+
+def memory_kib(pid):
+    """(private, resident) memory of a Linux process in KiB: the private pages of all its
+    mappings (smaps_rollup), and VmRSS."""
+    private = 0
+    with open(f"/proc/{pid}/smaps_rollup") as rollup:
+        for line in rollup:
+            field, _, rest = line.partition(":")
+            if field in ("Private_Clean", "Private_Dirty", "Private_Hugetlb"):
+                private += int(rest.split()[0])
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return private, int(line.split()[1])
+    raise RuntimeError(f"process {pid} has no VmRSS")
+
+
+def cpu_seconds(pid):
+    """CPU time a Linux process has used so far, in seconds, over all its threads, to the
+    nanosecond (schedstat) rather than the 10 ms of the clock tick."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/schedstat") as schedstat:
+                total += int(schedstat.read().split()[0])
+        except FileNotFoundError:
+            pass        # the thread ended between the listing and the read
+    return total / 1e9
+
+
+def thread_count(pid):
+    return len(os.listdir(f"/proc/{pid}/task"))
+
+
+def ratio(value, floor):
+    return value / floor if floor else float("inf")
+
+
+def reg_text(values):
+    """A REGEDIT4 file that sets the settings key to values: int as REG_DWORD, str as REG_SZ."""
+    lines = ["REGEDIT4", "", f"[{SETTINGS_KEY}]"]
+    for name, value in values.items():
+        if isinstance(value, int):
+            lines.append(f'"{name}"=dword:{value:08x}')
+        else:
+            escaped = value.replace("\\", "\\\\").replace('"', '\\"')
+            lines.append(f'"{name}"="{escaped}"')
+    return "\r\n".join(lines) + "\r\n"
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Bench:
+    def __init__(self, build, args):
+        self.args = args
+        self.vellmark = os.path.join(build, "vellmark.exe")
+        self.minimal = os.path.join(build, "bench", "bench_minimal.exe")
+        self.helper = os.path.join(build, "bench", "bench_startup.exe")
+        self.sampler = os.path.join(build, "bench", "bench_sample.exe")
+        self.mailer = os.path.join(build, "bench", "bench_mail.exe")
+        self.work = tempfile.mkdtemp(prefix="vellmark-bench-")
+        self.started = []       # every process started, so that none outlives the run
+
+    # Processes
+
+    def wine(self, *args, timeout=600):
+        # Output goes through files, not pipes: a Wine program may start a system process
+        # that inherits its handles and outlives it, and a pipe would stay open with it.
+        with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+            code = subprocess.run(["wine", *args], stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                  timeout=timeout).returncode
+            out.seek(0)
+            err.seek(0)
+            if code != 0:
+                raise RuntimeError(f"{' '.join(args)} failed ({code}): {err.read().strip()}")
+            return out.read()
+
+    def launch(self, exe, *args):
+        process = subprocess.Popen(["wine", exe, *args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.started.append(process)
+        return process
+
+    def end_all(self):
+        for process in self.started:
+            if process.poll() is None:
+                process.terminate()
+                try:
+                    process.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+        self.started = []
+
+    def close_windows(self, title, processes):
+        self.wine(self.helper, "close", title)
+        for process in processes:
+            try:
+                process.wait(timeout=15)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+    def seed(self, values):
+        # Without these values the program opens three error boxes before its window.
+        subprocess.run(["wine", "reg", "delete", SETTINGS_KEY, "/f"], stdin=subprocess.DEVNULL,
+                       capture_output=True)
+        path = os.path.join(self.work, "settings.reg")
+        with open(path, "w", newline="") as reg:
+            reg.write(reg_text(values))
+        self.wine("reg", "import", path)
+
+    def seed_monitoring(self, seconds):
+        # An automatic start at the interval, the window left shown. The level, 0.01 %, is
+        # set so that no box asks about it and lies below any real free share, so no alert
+        # is raised; with a recipient and a dotted server no box asks about mail either.
+        self.seed({"Disk": "C:\\", "Warning": 1, "Seconds": seconds, "TimeType": 1, "AutoStart": "1",
+                   "AutoMin": "0", "EmailAddress": "bench@example.test", "EmailServer": MAIL_HOST})
+
+    # The six measures
+
+    def size(self):
+        figures = {}
+        for name, exe in (("vellmark", self.vellmark), ("minimal", self.minimal)):
+            dlls = imports(exe)
+            figures[name] = {"bytes": os.path.getsize(exe), "imports": dlls,
+                             "foreign": [dll for dll in dlls if not is_windows_dll(dll)]}
+        return figures
+
+    def startup(self):
+        self.seed({"Warning": 0, "Seconds": 30, "TimeType": 1, "AutoStart": "0", "AutoMin": "0"})
+        out = self.wine(self.helper, "time", str(self.args.runs), windows_path(self.vellmark),
+                        "Vellmark - Inactive", windows_path(self.minimal), "Minimal")
+        times = {"vellmark": [], "minimal": []}
+        for line in out.splitlines():
+            exe, _, ms = line.rsplit(" ", 2)
+            times["vellmark" if exe.lower().endswith("vellmark.exe") else "minimal"].append(float(ms))
+        return {name: statistics.median(values) for name, values in times.items()}
+
+    def watch(self):
+        """Three programs side by side for the watch: Vellmark monitoring at 1 s (memory),
+        Vellmark monitoring at 10 s (CPU) and the minimal dialog idle (both)."""
+        watch = self.args.watch
+        self.seed_monitoring(1)
+        fast = self.launch(self.vellmark)
+        self.wine(self.helper, "wait", "Vellmark - Active", "1", "60")
+        fast_start = time.monotonic()
+        self.seed_monitoring(10)
+        slow = self.launch(self.vellmark)
+        self.wine(self.helper, "wait", "Vellmark - Active", "2", "60")
+        slow_start, slow_cpu = time.monotonic(), cpu_seconds(slow.pid)
+        minimal = self.launch(self.minimal)
+        self.wine(self.helper, "wait", "Minimal", "1", "60")
+        minimal_start, minimal_cpu = time.monotonic(), cpu_seconds(minimal.pid)
+        threads = {"slow": thread_count(slow.pid), "minimal": thread_count(minimal.pid)}
+
+        pause_until(fast_start + EARLY_SECONDS)
+        fast_early = memory_kib(fast.pid)
+        pause_until(fast_start + watch)
+        fast_late = memory_kib(fast.pid)
+        pause_until(slow_start + watch)
+        slow_cpu = cpu_seconds(slow.pid) - slow_cpu
+        pause_until(minimal_start + watch)
+        minimal_cpu = cpu_seconds(minimal.pid) - minimal_cpu
+        minimal_late = memory_kib(minimal.pid)
+        for process in (fast, slow, minimal):
+            if process.poll() is not None:
+                raise RuntimeError("a watched program ended during the watch")
+        threads_changed = threads != {"slow": thread_count(slow.pid), "minimal": thread_count(minimal.pid)}
+
+        self.close_windows("Vellmark - Active", (fast, slow))
+        self.close_windows("Minimal", (minimal,))
+        return {"fast_early": fast_early, "fast_late": fast_late, "minimal_late": minimal_late,
+                "slow_cpu": slow_cpu, "minimal_cpu": minimal_cpu, "threads_changed": threads_changed}
+
+    def sample(self):
+        out = self.wine(self.sampler, str(self.args.calls))
+        figures = {}
+        for line in out.splitlines():
+            state, name, calls, value = line.split()
+            figures[(state, name)] = float(value) / int(calls) if int(calls) else float(value)
+        return figures
+
+    def mail(self):
+        record = os.path.join(self.work, "mails.jsonl")
+        open(record, "w").close()
+        sink = subprocess.Popen(
+            ["/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", f"{MAIL_HOST}:25", "-c", "smtpsink.Recorder", record],
+            env=dict(os.environ, PYTHONPATH=os.path.dirname(os.path.abspath(__file__))),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.started.append(sink)
+        try:
+            wait_for_listener(MAIL_HOST, 25, sink)
+            message = os.path.join(self.work, "message.txt")
+            totals = {"vellmark": [], "curl": []}
+            seen, digest = 0, None
+            for _ in range(self.args.mail_rounds):
+                out = self.wine(self.mailer, MAIL_HOST, str(RECIPIENTS), windows_path(message)).split()
+                if out[0] != "mail" or out[3] != "0":
+                    raise RuntimeError(f"the mailer showed error boxes: {' '.join(out)}")
+                seen, digest = check_mails(record, seen, "vellmark", digest)
+                totals["vellmark"].append(float(out[2]))
+
+                start = time.perf_counter()
+                for i in range(1, RECIPIENTS + 1):
+                    subprocess.run(["curl", "-s", "-S", f"smtp://{MAIL_HOST}:25", "--mail-from", SENDER,
+                                    "--mail-rcpt", f"bench{i:02d}@example.test", "--upload-file", message],
+                                   check=True, stdin=subprocess.DEVNULL)
+                totals["curl"].append((time.perf_counter() - start) * 1000)
+                seen, digest = check_mails(record, seen, "curl", digest)
+            return {name: statistics.median(values) for name, values in totals.items()}
+        finally:
+            sink.terminate()
+            sink.wait(timeout=10)
+
+
+def pause_until(moment):
+    delay = moment - time.monotonic()
+    if delay > 0:
+        time.sleep(delay)
+
+
+def wait_for_listener(host, port, server, seconds=15):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if server.poll() is not None:
+            raise RuntimeError(f"the mail server ended: {server.stderr.read().decode().strip()}")
+        try:
+            socket.create_connection((host, port), timeout=1).close()
+            return
+        except OSError:
+            time.sleep(0.1)
+    raise RuntimeError(f"no mail server listens on {host}:{port}")
+
+
+def check_mails(record, seen, client, digest):
+    """Checks the mails delivered after the first seen: exactly one to each recipient, all
+    with the same content, which must also be digest (the other client's) when given.
+    Returns the count of mails now seen and the content's digest."""
+    with open(record) as lines:
+        mails = [json.loads(line) for line in lines]
+    new = mails[seen:]
+    expected = [[f"bench{i:02d}@example.test"] for i in range(1, RECIPIENTS + 1)]
+    if sorted(mail["rcpts"] for mail in new) != expected:
+        raise RuntimeError(f"{client}: {len(new)} mails arrived, not one to each of {RECIPIENTS} recipients")
+    digests = {mail["sha256"] for mail in new} | ({digest} if digest else set())
+    if len(digests) != 1:
+        raise RuntimeError(f"{client}: the mails differ from each other or from the other client's")
+    return len(mails), digests.pop()
+
+
+def machine():
+    with open("/proc/cpuinfo") as cpuinfo:
+        model = next((line.split(":", 1)[1].strip() for line in cpuinfo if line.startswith("model name")), "?")
+    with open("/proc/meminfo") as meminfo:
+        memory = int(meminfo.readline().split()[1]) // 1024
+    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    return f"{model}, {os.cpu_count()} cores, {memory} MiB; {platform.freedesktop_os_release().get('PRETTY_NAME', 'Linux')}; {wine}"
+
+
+def verdict(met):
+    return "met" if met else "MISSED"
+
+
+def table(size, startup, watch, sample, mail, args):
+    """The rows of the table: measure, Vellmark, floor, ratio or figure, goal, verdict."""
+    v, m = size["vellmark"], size["minimal"]
+    rows = [
+        ("1 Size, stripped exe", f"{v['bytes']:,} B", f"{m['bytes']:,} B", f"{ratio(v['bytes'], m['bytes']):.2f}x",
+         "<= 102,400 B", verdict(v["bytes"] <= 102400)),
+        ("  Imports", " ".join(v["imports"]), " ".join(m["imports"]),
+         "foreign: " + (" ".join(v["foreign"]) or "none"), "Windows' DLLs only", verdict(not v["foreign"])),
+    ]
+    r = ratio(startup["vellmark"], startup["minimal"])
+    rows.append((f"2 Start-up to window shown, median of {args.runs}", f"{startup['vellmark']:.1f} ms",
+                 f"{startup['minimal']:.1f} ms", f"{r:.2f}x", "<= 1.2x", verdict(r <= 1.2)))
+    (fp, fr), (mp, mr) = watch["fast_late"], watch["minimal_late"]
+    rows.append((f"3 Private memory after {args.watch} s (1 s checks)", f"{fp:,} KiB", f"{mp:,} KiB",
+                 f"{ratio(fp, mp):.2f}x", "<= 1.2x", verdict(ratio(fp, mp) <= 1.2)))
+    rows.append((f"  Resident memory after {args.watch} s", f"{fr:,} KiB", f"{mr:,} KiB", f"{ratio(fr, mr):.2f}x",
+                 "<= 1.2x", verdict(ratio(fr, mr) <= 1.2)))
+    ep, er = watch["fast_early"]
+    rows.append((f"  Growth {EARLY_SECONDS} s -> {args.watch} s (private, resident)", f"{fp - ep:+,} / {fr - er:+,} KiB",
+                 "", "", "flat (0)", verdict(fp - ep <= 0 and fr - er <= 0)))
+    for state, label in (("shown", "window shown"), ("tray", "in the tray")):
+        s, q = sample[(state, "sample")], sample[(state, "raw_query")]
+        rows.append((f"4 One sample, {label} ({args.calls:,} calls)", f"{s:.1f} us", f"{q:.1f} us raw query",
+                     f"{ratio(s, q):.2f}x", "<= 2x", verdict(ratio(s, q) <= 2)))
+    share = watch["slow_cpu"] / args.watch * 100
+    floor_share = watch["minimal_cpu"] / args.watch * 100
+    rows.append((f"5 Idle CPU over {args.watch} s (10 s checks)", f"{watch['slow_cpu'] * 1000:.1f} ms = {share:.3f} %",
+                 f"{watch['minimal_cpu'] * 1000:.1f} ms = {floor_share:.3f} %", "of one core", "< 0.1 %",
+                 verdict(share < 0.1)))
+    per_v, per_c = mail["vellmark"] / RECIPIENTS, mail["curl"] / RECIPIENTS
+    rows.append((f"6 Mail to {RECIPIENTS}, median of {args.mail_rounds} (per recipient)",
+                 f"{mail['vellmark']:.0f} ms ({per_v:.2f} ms)", f"{mail['curl']:.0f} ms ({per_c:.2f} ms) curl",
+                 f"{ratio(per_v, per_c):.2f}x", "<= 1x", verdict(per_v <= per_c)))
+    return rows
+
+
+def print_table(rows, notes):
+    header = ("Measure", "Vellmark", "Floor", "Ratio", "Goal", "")
+    widths = [max(len(str(row[i])) for row in [header, *rows]) for i in range(len(header))]
+    for row in [header, tuple("-" * w for w in widths), *rows]:
+        print("  ".join(str(cell).ljust(width) for cell, width in zip(row, widths)).rstrip())
+    for note in notes:
+        print(note)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("build")
+    parser.add_argument("--runs", type=int, default=15, help="start-ups of each program (default 15)")
+    parser.add_argument("--watch", type=int, default=60, help="seconds to watch memory and CPU (default 60)")
+    parser.add_argument("--calls", type=int, default=10000, help="samples and raw queries (default 10000)")
+    parser.add_argument("--mail-rounds", type=int, default=3, help="alerts and curl loops (default 3)")
+    args = parser.parse_args()
+    if args.watch <= EARLY_SECONDS:
+        parser.error(f"--watch must be longer than {EARLY_SECONDS} s")
+
+    bench = Bench(args.build, args)
+    load_before = os.getloadavg()
+    began = datetime.datetime.now().astimezone()
+    try:
+        bench.launch(bench.helper, "hold")
+        size = bench.size()
+        startup = bench.startup()
+        sample = bench.sample()
+        mail = bench.mail()
+        watch = bench.watch()
+    finally:
+        bench.end_all()
+    load_after = os.getloadavg()
+    notes = [
+        "",
+        f"Date: {began:%Y-%m-%d %H:%M %Z}; machine: {machine()}",
+        f"Load average (1, 5, 15 min) before: {' '.join(f'{x:.2f}' for x in load_before)};"
+        f" after: {' '.join(f'{x:.2f}' for x in load_after)}",
+    ]
+    parts = [f"{label} {sample[('shown', name)]:.1f} / {sample[('tray', name)]:.1f} us"
+             for name, label in (("part_lookup_and_query", "look-up and query"),
+                                 ("part_four_mark_boxes", "the four mark boxes"), ("part_tooltip", "the tooltip"))]
+    notes.append("Parts of one sample (window shown / in the tray): " + ", ".join(parts))
+    if not sample[("tray", "icon_present")]:
+        notes.append("Note: the shell took no tray icon, so the tray row measures a dialog without one.")
+    if watch["threads_changed"]:
+        notes.append("Note: a watched program started or ended threads; the CPU figure counts only live threads.")
+    print_table(table(size, startup, watch, sample, mail, args), notes)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
