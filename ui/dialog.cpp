@@ -12,6 +12,8 @@
 #include "ui/tray.h"
 
 #include <commctrl.h>
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 
 static void KeepControlHandles(HWND hDlg)
@@ -60,7 +62,9 @@ static void ShowStoredSettings(HWND hDlg)
         SetDlgItemTextA(hDlg, IDC_WARNING, Monitor.WarningText);
     }
     if (Monitor.StartSeconds != 0) {
-        SendMessageA(Monitor.hWndSeconds, TBM_SETPOS, TRUE, Monitor.StartSeconds);
+        // The slider reads its position as signed: a stored count beyond 2^31 would land on
+        // the minimum instead of being clamped to the maximum.
+        SendMessageA(Monitor.hWndSeconds, TBM_SETPOS, TRUE, std::min<DWORD>(Monitor.StartSeconds, LONG_MAX));
         SetDlgItemInt(hDlg, IDC_INTERVAL, Monitor.StartSeconds, TRUE);
     }
     if (Monitor.StartTimeType != 0)

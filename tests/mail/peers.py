@@ -4,7 +4,7 @@
     peers.py start DIR   start the servers, wait until all listen, record into DIR
     peers.py stop DIR    end the servers started for DIR (by the pid kept in DIR)
 
-The servers listen on port 25 of the first block of addresses 127.0.N.25 to .33 that
+The servers listen on port 25 of the first block of addresses 127.0.N.25 to .36 that
 is free (127.0.0.x when no other run holds it); DIR/ready holds the block's prefix,
 "127.0.N.", once every server listens. Every connection a server takes is written, when
 it ends, to DIR/<server>-<nnnn>.bin (nnnn counts connections across all servers, in the
@@ -21,6 +21,9 @@ joined by ';', one line each, then the message content as it stored it.
     .31  hangup   closes every connection at once
     .32  oneshot  like good, but refuses connections for 3 s after taking one
     .33  nothing listens: a connect is refused
+    .34  midclose answers the greeting and HELO, then closes at the next command
+    .35  flood    answers the greeting and every command with 64 KB
+    .36  drip     sends replies one byte a second, whatever the client sends
 """
 import os
 import signal
@@ -140,6 +143,50 @@ def serve_hangup(conn):
     return b""
 
 
+def serve_midclose(conn):
+    send(conn, "220 closing peer\r\n")
+    received = b""
+    while received.count(b"\n") < 2:
+        try:
+            chunk = conn.recv(4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        received += chunk
+        if chunk.endswith(b"\n") and received.count(b"\n") == 1:
+            send(conn, "250 ok\r\n")
+    return received
+
+
+FLOOD = "250-" + "x" * 60 + "\r\n"
+
+
+def serve_flood(conn):
+    reply = FLOOD * (65536 // len(FLOOD))
+    send(conn, reply)
+    return converse(conn, lambda line: reply)
+
+
+def serve_drip(conn):
+    ended = threading.Event()
+
+    def drip():
+        replies = b"220 dripping peer\r\n" + b"250 ok\r\n" * 100
+        for i in range(len(replies)):
+            try:
+                conn.send(replies[i:i + 1])
+            except OSError:
+                return
+            if ended.wait(1.0):
+                return
+
+    threading.Thread(target=drip, daemon=True).start()
+    received = converse(conn, lambda line: None)
+    ended.set()
+    return received
+
+
 def run_server(folder, name, s, handler):
     def handle(conn, number):
         with conn:
@@ -193,13 +240,13 @@ def run_aiosmtpd(folder, address):
 
 
 def claim_addresses():
-    """Holds port 25 on the first block of addresses 127.0.N.25 to .33 that no other
+    """Holds port 25 on the first block of addresses 127.0.N.25 to .36 that no other
     process holds: test runs of other build trees may be under way at the same time."""
     for third in [0] + list(range(25, 125)):
         prefix = "127.0.%d." % third
         held = {}
         try:
-            for host in range(25, 34):
+            for host in range(25, 37):
                 if host == 30:
                     held[host] = listener(prefix + "30", 0)
                 elif host == 33:
@@ -227,6 +274,9 @@ def serve(folder):
     run_server(folder, "stall", held[29], serve_stall)
     run_server(folder, "hangup", held[31], serve_hangup)
     run_oneshot(folder, held[32])
+    run_server(folder, "midclose", held[34], serve_midclose)
+    run_server(folder, "flood", held[35], serve_flood)
+    run_server(folder, "drip", held[36], serve_drip)
     with open(os.path.join(folder, "ready.tmp"), "w") as f:
         f.write(prefix)
     os.replace(os.path.join(folder, "ready.tmp"), os.path.join(folder, "ready"))

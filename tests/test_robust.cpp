@@ -1,0 +1,301 @@
+// What an unattended weekend brings to the running dialog: alert boxes nobody answers,
+// settings somebody else stored, a watched drive that goes away, and mail servers that
+// misbehave. The dialog samples the real drives here.
+#include "core/state.h"
+#include "mail/smtp.h"
+#include "resources/resource.h"
+#include "settings/settings.h"
+#include "tests/mail/peer_records.h"
+#include "tests/support/testing.h"
+
+#include <doctest.h>
+
+#include <commctrl.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The real dialog with a level in force that every drive is below (none is 101% free)
+// and no recipient list, until a test puts one in force.
+struct Watching {
+    HWND hDlg;
+    explicit Watching(const char *drive = "C:\\")
+    {
+        ResetMonitor();
+        hDlg = OpenMainDialog();
+        REQUIRE(hDlg != nullptr);
+        Monitor.pszDrive = drive;
+        PutTextInForce(&Monitor.DiskToMonitor, drive);
+        Monitor.WarningLevel = 101.0f;
+    }
+    ~Watching() { DestroyWindow(hDlg); }
+    void Tick() { SendMessageA(hDlg, WM_TIMER, IDT_CHECK, 0); }
+};
+
+// Every process this program starts, its commands included, joins the job, which counts them.
+DWORD ProcessesStarted()
+{
+    static HANDLE job = nullptr;
+    if (!job) {
+        job = CreateJobObjectA(nullptr, nullptr);
+        REQUIRE(AssignProcessToJobObject(job, GetCurrentProcess()));
+    }
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
+    REQUIRE(QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr));
+    return info.TotalProcesses;
+}
+
+// The alert boxes open at one time. The first to open gets ticksToPost check ticks posted
+// into its message loop, as the timer delivers them while nobody answers; every box is
+// answered after the ticks queued before it.
+HWND tickTarget;
+int ticksToPost, alertsShown, mostOpen;
+std::set<HWND> openAlerts;
+
+LRESULT CALLBACK CountAlerts(int code, WPARAM wParam, LPARAM lParam)
+{
+    HWND box = reinterpret_cast<HWND>(wParam);
+    char caption[32] = "";
+    if (code == HCBT_ACTIVATE || code == HCBT_DESTROYWND)
+        GetWindowTextA(box, caption, sizeof caption);
+    if (strcmp(caption, "WARNING!!!") == 0 && code == HCBT_DESTROYWND)
+        openAlerts.erase(box);
+    else if (strcmp(caption, "WARNING!!!") == 0 && openAlerts.insert(box).second) {
+        alertsShown++;
+        mostOpen = std::max(mostOpen, static_cast<int>(openAlerts.size()));
+        for (; ticksToPost > 0; ticksToPost--)
+            PostMessageA(tickTarget, WM_TIMER, IDT_CHECK, 0);
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+const char SettingsKey[] = "SoftWare\\Tolvane\\Vellmark";
+
+struct Stored {
+    const char *name;
+    DWORD type;
+    std::string data;
+};
+
+Stored Number(const char *name, DWORD value)
+{
+    return {name, REG_DWORD, std::string(reinterpret_cast<const char *>(&value), sizeof value)};
+}
+
+Stored Text(const char *name, const char *text)
+{
+    return {name, REG_SZ, std::string(text, strlen(text) + 1)};
+}
+
+void StoreOnly(const std::vector<Stored> &values)
+{
+    SHDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
+    HKEY key;
+    REQUIRE(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr) == ERROR_SUCCESS);
+    for (const Stored &v : values)
+        CHECK(RegSetValueExA(key, v.name, 0, v.type, reinterpret_cast<const BYTE *>(v.data.data()),
+                             static_cast<DWORD>(v.data.size())) == ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+// Title, warning box, interval box, unit label, slider and check period, on one line.
+std::string Shown(HWND hDlg)
+{
+    char title[64] = "", line[400];
+    GetWindowTextA(hDlg, title, sizeof title);
+    snprintf(line, sizeof line, "%s|%s|%s|%s|%d in %d..%d|%d", title,
+             ControlText(hDlg, IDC_WARNING).c_str(), ControlText(hDlg, IDC_INTERVAL).c_str(),
+             ControlText(hDlg, IDC_TIMETYPE).c_str(),
+             static_cast<int>(SendDlgItemMessageA(hDlg, IDC_SECONDS, TBM_GETPOS, 0, 0)),
+             static_cast<int>(SendDlgItemMessageA(hDlg, IDC_SECONDS, TBM_GETRANGEMIN, 0, 0)),
+             static_cast<int>(SendDlgItemMessageA(hDlg, IDC_SECONDS, TBM_GETRANGEMAX, 0, 0)), Monitor.WarningTime);
+    return line;
+}
+
+std::vector<std::string> BoxesSeen(const MessageBoxCatcher &catcher)
+{
+    std::vector<std::string> seen;
+    for (const CapturedBox &box : catcher.boxes)
+        seen.push_back(box.caption + ": " + box.text);
+    return seen;
+}
+
+// Starts a program of the Linux host, which Wine runs like its own but gives no handle
+// to wait on: its effect is to be waited for.
+bool StartOnHost(const std::string &commandLine)
+{
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+}
+
+}  // namespace
+
+TEST_CASE("an alert box nobody answers: the checks go on inside it, and no second box opens over it")
+{
+    Watching w;
+    PutTextInForce(&Monitor.Command, "cmd /c exit");
+    DWORD startedBefore = ProcessesStarted();
+    HHOOK hook = SetWindowsHookExA(WH_CBT, CountAlerts, nullptr, GetCurrentThreadId());
+    REQUIRE(hook);
+    tickTarget = w.hDlg;
+    ticksToPost = 5;
+    alertsShown = mostOpen = 0;
+    w.Tick();
+    CHECK(mostOpen == 1);
+    CHECK(alertsShown == 1);
+    // The five checks inside the box each ran the command all the same.
+    CHECK(ProcessesStarted() - startedBefore == 6);
+
+    // Once it is closed, the next check below the level shows the alert again.
+    w.Tick();
+    CHECK(alertsShown == 2);
+    CHECK(ProcessesStarted() - startedBefore == 7);
+    UnhookWindowsHookEx(hook);
+    CHECK(openAlerts.empty());
+}
+
+TEST_CASE("settings somebody else stored: start-up shows them as stored, and the checks run")
+{
+    const char *const Question = "Warning: Email not entered. Message will be displayed on screen";
+    struct Row {
+        std::string what;
+        std::vector<Stored> values;
+        std::vector<std::string> startBoxes;
+        std::string shown;
+        const char *percent;        // the free percentage box, or "" for any real figure
+        size_t alertsPerCheck;
+    } rows[] = {
+        {"numbers beyond every range, a drive that does not exist, automatic start",
+         {Number("Seconds", 4000000000u), Number("TimeType", 99), Number("Warning", 0x80000000u), Text("Disk", "Q:\\"),
+          Text("AutoStart", "1"), Text("AutoMin", "0")},
+         {Question},
+         "Vellmark - Active|-21474836.00|12|Hours|30 in 10..90|2147483647", "n/a", 0},
+        {"an interval beyond the slider and no unit",
+         {Number("Seconds", 4000000000u), Number("TimeType", 0), Number("Warning", 0), Text("Disk", "C:\\"),
+          Text("AutoStart", "0"), Text("AutoMin", "0")},
+         {},
+         "Vellmark - Inactive||-294967296|Seconds|90 in 10..90|0", "", 0},
+        {"an empty drive text, automatic start",
+         {Number("Seconds", 30), Number("TimeType", 1), Number("Warning", 2000), Text("Disk", ""),
+          Text("AutoStart", "1"), Text("AutoMin", "0")},
+         {"Warning: Disk must be selected"},
+         "Vellmark - Inactive|20.00|30|Seconds|30 in 10..90|0", "", 0},
+        {"a level above any percentage, automatic start",
+         {Number("Seconds", 1), Number("TimeType", 1), Number("Warning", 0x7FFFFFFF), Text("Disk", "C:\\"),
+          Text("AutoStart", "1"), Text("AutoMin", "0")},
+         {Question},
+         "Vellmark - Active|21474836.00|10|Seconds|30 in 10..90|1000", "", 1},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.what);
+        StoreOnly(row.values);
+        ResetMonitor();
+        MessageBoxCatcher catcher;
+        LoadSettings();
+        HWND hDlg = OpenMainDialog();
+        REQUIRE(hDlg != nullptr);
+        CHECK(BoxesSeen(catcher) == row.startBoxes);
+        CHECK(Shown(hDlg) == row.shown);
+        std::string percent = ControlText(hDlg, IDC_FREEPERCENT);
+        CHECK((*row.percent ? percent == row.percent : !percent.empty() && percent.back() == '%'));
+
+        // The checks come from here alone: an armed timer could add one inside a box.
+        KillTimer(hDlg, IDT_CHECK);
+        catcher.boxes.clear();
+        for (int i = 0; i < 3; i++)
+            SendMessageA(hDlg, WM_TIMER, IDT_CHECK, 0);
+        CHECK(catcher.boxes.size() == 3 * row.alertsPerCheck);
+        CHECK(IsWindow(hDlg));
+        DestroyWindow(hDlg);
+    }
+    SHDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
+}
+
+TEST_CASE("a mapped drive removed while watched: each check queries it again and keeps the last figures")
+{
+    // R: maps a folder of the build tree, as Wine maps every drive: a link in the prefix.
+    const std::string link = std::string(VELLMARK_WINEPREFIX) + "/dosdevices/r:";
+    const std::string mapDrive = "Z:\\bin\\ln -sfn \"" + std::string(ROBUST_DRIVE_DIR) + "\" \"" + link + "\"";
+    const std::string unmapDrive = "Z:\\bin\\rm -f \"" + link + "\"";
+    REQUIRE(StartOnHost(mapDrive));
+    MessageBoxCatcher catcher;
+    Watching w("R:\\");
+    // Each check's query succeeds (Error true) once the drive is there.
+    REQUIRE(PumpUntil([&] { w.Tick(); return Monitor.Error; }, 5000));
+    const std::string size = ControlText(w.hDlg, IDC_DISKSIZE), free = ControlText(w.hDlg, IDC_FREE);
+    CHECK(size != "0.00 GB");
+
+    REQUIRE(StartOnHost(unmapDrive));
+    CHECK(PumpUntil([&] { w.Tick(); return !Monitor.Error; }, 5000));
+    for (int i = 0; i < 3; i++)
+        w.Tick();
+    CHECK(!Monitor.Error);
+    CHECK(ControlText(w.hDlg, IDC_DISKSIZE) == size);
+    CHECK(ControlText(w.hDlg, IDC_FREE) == free);
+    // The alert goes on too, with the figures of the last sample that succeeded.
+    REQUIRE(!catcher.boxes.empty());
+    CHECK(catcher.boxes.back().text.find("Free space remaining " + free.substr(0, free.size() - 3) + " GB") !=
+          std::string::npos);
+
+    // Mapped again, the drive is sampled again.
+    REQUIRE(StartOnHost(mapDrive));
+    CHECK(PumpUntil([&] { w.Tick(); return Monitor.Error; }, 5000));
+    CHECK(IsWindow(w.hDlg));
+    StartOnHost(unmapDrive);
+}
+
+TEST_CASE("a mail server that misbehaves holds a check only within the mail limits, silently, and the next check mails again")
+{
+    MessageBoxCatcher catcher;
+    struct Row {
+        int host;
+        std::string server;
+        DWORD leastMs, mostMs;
+        int checks;
+        const char *received;       // what the server got, or "...quit" for the whole script
+    } rows[] = {
+        {34, "midclose", 0, 1000, 2, "HELO 192.168.1.1\r\nmail from: vellmark@example.test\r\n"},
+        {35, "flood", 0, 2000, 2, "...quit"},       // replies of 64 KB
+        {28, "silent", 900, 2500, 2, ""},           // never answers: one wait limit
+        {36, "drip", 5000, 9000, 1, "...quit"},     // a byte a second: each of the 7 reads takes one
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.server);
+        Watching w;
+        PutTextInForce(&Monitor.EmailAddress, "ops@example.test");
+        PutTextInForce(&Monitor.EmailServer, PeerAddress(row.host).c_str());
+        PutTextInForce(&Monitor.FromAddress, "vellmark@example.test");
+        MailWaitMs = 1000;
+        ClearPeerRecords();
+        for (int i = 0; i < row.checks; i++) {
+            DWORD start = GetTickCount();
+            w.Tick();
+            DWORD spent = GetTickCount() - start;
+            CHECK(spent >= row.leastMs);
+            CHECK(spent <= row.mostMs);
+        }
+        std::vector<std::string> records = PeerRecords(row.server.c_str(), row.checks);
+        REQUIRE(records.size() == static_cast<size_t>(row.checks));
+        for (const std::string &record : records) {
+            if (strcmp(row.received, "...quit") == 0)
+                CHECK((record.rfind("HELO ", 0) == 0 && record.size() > 6 &&
+                       record.compare(record.size() - 6, 6, "quit\r\n") == 0));
+            else
+                CHECK(record == row.received);
+        }
+    }
+    CHECK(catcher.boxes.empty());
+}
