@@ -1,6 +1,6 @@
 """The benchmark's mail server: aiosmtpd hands every delivered mail to Recorder, which
-appends one JSON line per mail to a file (sender, recipients, SHA-256 of the content as
-stored), so the benchmark can count the mails and tell that two clients sent the same.
+appends one JSON line per mail to a file (sender, recipients, the content as stored and
+its SHA-256), so the benchmark can count the mails and tell that two clients sent the same.
 
     /usr/bin/python3 -m aiosmtpd -n -l 127.0.0.80:25 -c smtpsink.Recorder FILE
 """
@@ -24,6 +24,7 @@ class Recorder:
             "from": envelope.mail_from,
             "rcpts": envelope.rcpt_tos,
             "sha256": hashlib.sha256(content).hexdigest(),
+            "content": content.decode("latin-1"),
         }
         with open(self.path, "a") as record:
             record.write(json.dumps(line) + "\n")

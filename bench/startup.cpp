@@ -4,7 +4,8 @@
 //   bench_startup time RUNS EXE TITLE [EXE TITLE]...   one line "EXE RUN MS" per launch
 //   bench_startup wait TITLE COUNT SECONDS             until COUNT windows titled TITLE show
 //   bench_startup close TITLE                          WM_CLOSE to every window titled TITLE
-//   bench_startup hold                                 keeps the desktop up until ended
+//   bench_startup hold                                 keeps the desktop up until ended;
+//                                                      "ready" once it is up
 #include <windows.h>
 
 #include <cstdio>
@@ -148,8 +149,11 @@ static int CloseWindows(const char *title)
 // the benchmark keeps the desktop up.
 static int HoldDesktop()
 {
+    // The first window of a desktop waits until the desktop is up.
     if (!CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr))
         return 1;
+    printf("ready\n");
+    fflush(stdout);
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0)
         DispatchMessageA(&msg);

@@ -45,6 +45,7 @@ class ProcessMeters(unittest.TestCase):
             private_after, resident_after = bench.memory_kib(process.pid)
         finally:
             process.stdin.close()
+            process.stdout.close()
             process.wait()
         for grown in (private_after - private_before, resident_after - resident_before):
             self.assertGreaterEqual(grown, 64 * 1024 - 256)
@@ -67,6 +68,7 @@ sys.stdin.readline()
             measured = bench.cpu_seconds(process.pid)
         finally:
             process.stdin.close()
+            process.stdout.close()
             process.kill()
             process.wait()
         # The worker keeps burning between the child's own reading and ours, so ours is
@@ -84,6 +86,7 @@ sys.stdin.readline()
             used = bench.cpu_seconds(process.pid) - before
         finally:
             process.stdin.close()
+            process.stdout.close()
             process.wait()
         self.assertGreaterEqual(used, 0)
         self.assertLess(used, 0.002)
