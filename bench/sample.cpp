@@ -3,7 +3,8 @@
 // goes. Both states of a monitor that runs all day are measured: the window shown, and
 // the window hidden with the tray icon up.
 //
-//   bench_sample [CALLS]    one line "STATE NAME CALLS MICROSECONDS" per figure
+//   bench_sample [CALLS]    one line "STATE NAME CALLS MICROSECONDS" per figure, and
+//                           "tray icon_present 0 1" when the shell took the icon (0 if not)
 #include "core/sampling.h"
 #include "core/state.h"
 #include "resources/resource.h"
