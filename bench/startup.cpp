@@ -62,8 +62,8 @@ static double MillisecondsSince(const LARGE_INTEGER &start)
 }
 
 // Launches exe and returns the milliseconds until its window titled title shows, or a
-// negative number when it never does within 20 s. The program is then asked to close,
-// and ended if it will not.
+// negative number when it never does within 20 s (why is told on stderr). The program is
+// then asked to close, and ended if it will not.
 static double TimeUntilShown(const char *exe, const char *title)
 {
     char commandLine[MAX_PATH + 3];
@@ -88,8 +88,16 @@ static double TimeUntilShown(const char *exe, const char *title)
             break;
         }
         // The wait on the process doubles as the 1 ms pause between looks.
-        if (elapsed > 20000 || WaitForSingleObject(process.hProcess, 1) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(process.hProcess, 1) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(process.hProcess, &code);
+            fprintf(stderr, "%s ended with %lu after %.0f ms\n", exe, code, elapsed);
             break;
+        }
+        if (elapsed > 20000) {
+            fprintf(stderr, "%s: still no window after %.0f ms\n", exe, elapsed);
+            break;
+        }
     }
     if (shown)
         PostMessageA(shown, WM_CLOSE, 0, 0);
