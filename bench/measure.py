@@ -13,6 +13,7 @@ import datetime
 import json
 import os
 import platform
+import shutil
 import socket
 import statistics
 import subprocess
@@ -145,6 +146,7 @@ class Bench:
             raise RuntimeError("the desktop did not come up")
 
     def end_all(self):
+        """Ends every process the benchmark started and removes its working files."""
         for process in self.started:
             if process.poll() is None:
                 process.terminate()
@@ -154,6 +156,7 @@ class Bench:
                     process.kill()
                     process.wait()
         self.started = []
+        shutil.rmtree(self.work, ignore_errors=True)
 
     def close_windows(self, title, processes):
         self.wine(self.helper, "close", title)
@@ -266,13 +269,16 @@ class Bench:
     def mail(self):
         record = os.path.join(self.work, "mails.jsonl")
         open(record, "w").close()
-        sink = subprocess.Popen(
-            ["/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", f"{MAIL_HOST}:25", "-c", "smtpsink.Recorder", record],
-            env=dict(os.environ, PYTHONPATH=os.path.dirname(os.path.abspath(__file__))),
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        log = os.path.join(self.work, "mailserver.log")
+        with open(log, "w") as out:
+            sink = subprocess.Popen(
+                ["/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", f"{MAIL_HOST}:25",
+                 "-c", "smtpsink.Recorder", record],
+                env=dict(os.environ, PYTHONPATH=os.path.dirname(os.path.abspath(__file__))),
+                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
         self.started.append(sink)
         try:
-            wait_for_listener(MAIL_HOST, 25, sink)
+            wait_for_listener(MAIL_HOST, 25, sink, log)
             message = os.path.join(self.work, "message.txt")
             totals = {"vellmark": [], "curl": []}
             seen = 0
@@ -304,11 +310,12 @@ def pause_until(moment):
         time.sleep(delay)
 
 
-def wait_for_listener(host, port, server, seconds=15):
+def wait_for_listener(host, port, server, log, seconds=15):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         if server.poll() is not None:
-            raise RuntimeError(f"the mail server ended: {server.stderr.read().decode().strip()}")
+            with open(log) as out:
+                raise RuntimeError(f"the mail server ended: {out.read().strip()}")
         try:
             socket.create_connection((host, port), timeout=1).close()
             return
