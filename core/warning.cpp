@@ -5,6 +5,7 @@
 #include "core/sampling.h"
 #include "core/state.h"
 #include "mail/smtp.h"
+#include "ui/controls.h"
 
 #include <cstdio>
 #include <cstring>
@@ -45,11 +46,7 @@ void RunCommand(const char *commandLine)
 static void ShowAlert(const char *alert)
 {
     static bool boxOpen = false;
-    if (boxOpen)
-        return;
-    boxOpen = true;
-    MessageBoxA(nullptr, alert, "WARNING!!!", MB_TOPMOST | MB_ICONWARNING);
-    boxOpen = false;
+    ShowUnstackedBox(&boxOpen, alert, "WARNING!!!", MB_TOPMOST | MB_ICONWARNING);
 }
 
 void CheckWarning()

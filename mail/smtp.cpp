@@ -3,6 +3,7 @@
 #include "mail/smtp.h"
 
 #include "core/state.h"
+#include "ui/controls.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -85,17 +86,12 @@ void CopyWithoutLineBreaks(char *out, size_t size, const char *text)
     out[used] = '\0';
 }
 
-// While an error box is open, its message loop goes on delivering check ticks, and each
-// tick mails again. A failure then adds no box of its own: with the server down, boxes
-// would pile up, a nested modal loop each, until the stack ran out.
+// While an error box is open, ticks still mail, but a failure adds no box of its own:
+// with the server down, boxes would otherwise pile up one per tick.
 static void ShowMailError(const char *text)
 {
     static bool boxOpen = false;
-    if (boxOpen)
-        return;
-    boxOpen = true;
-    MessageBoxA(nullptr, text, "Error", MB_TOPMOST | MB_ICONERROR);
-    boxOpen = false;
+    ShowUnstackedBox(&boxOpen, text, "Error", MB_TOPMOST | MB_ICONERROR);
 }
 
 // Connects Monitor.s within MailWaitMs and leaves it blocking with every later send and

@@ -263,14 +263,16 @@ TEST_CASE("a mail server that misbehaves holds a check only within the mail limi
     struct Row {
         int host;
         std::string server;
-        DWORD leastMs, mostMs;
+        DWORD waitMs, leastMs, mostMs;
         int checks;
         const char *received;       // what the server got, or "...quit" for the whole script
     } rows[] = {
-        {34, "midclose", 0, 1000, 2, "HELO 192.168.1.1\r\nmail from: vellmark@example.test\r\n"},
-        {35, "flood", 0, 2000, 2, "...quit"},       // replies of 64 KB
-        {28, "silent", 900, 2500, 2, ""},           // never answers: one wait limit
-        {36, "drip", 5000, 9000, 1, "...quit"},     // a byte a second: each of the 7 reads takes one
+        {34, "midclose", 1000, 0, 1000, 2, "HELO 192.168.1.1\r\nmail from: vellmark@example.test\r\n"},
+        {35, "flood", 1000, 0, 2000, 2, "...quit"},       // replies of 64 KB
+        {28, "silent", 1000, 900, 2500, 2, ""},           // never answers: one wait limit
+        // A byte a second: each of the 7 reads takes one, each within a limit well above
+        // the second, so that no read races the server's next byte.
+        {36, "drip", 2500, 5000, 9000, 1, "...quit"},
     };
     for (const Row &row : rows) {
         CAPTURE(row.server);
@@ -278,7 +280,7 @@ TEST_CASE("a mail server that misbehaves holds a check only within the mail limi
         PutTextInForce(&Monitor.EmailAddress, "ops@example.test");
         PutTextInForce(&Monitor.EmailServer, PeerAddress(row.host).c_str());
         PutTextInForce(&Monitor.FromAddress, "vellmark@example.test");
-        MailWaitMs = 1000;
+        MailWaitMs = row.waitMs;
         ClearPeerRecords();
         for (int i = 0; i < row.checks; i++) {
             DWORD start = GetTickCount();

@@ -19,6 +19,15 @@ void ReplaceBoxText(HWND hWnd, const char *text)
     SendMessageA(hWnd, EM_REPLACESEL, FALSE, (LPARAM)text);
 }
 
+void ShowUnstackedBox(bool *open, const char *text, const char *caption, UINT flags)
+{
+    if (*open)
+        return;
+    *open = true;
+    MessageBoxA(nullptr, text, caption, flags);
+    *open = false;
+}
+
 void ReadBoxText(int id, char **field)
 {
     Monitor.len = GetWindowTextLengthA(GetDlgItem(Monitor.hwndDlgSave, id));
