@@ -139,11 +139,8 @@ static void OnDriveSelected()
 
 static void ShowUnitMenu()
 {
-    GetCursorPos(&Monitor.lpClickPoint);
-    Monitor.PopMenu2 = CreatePopupMenu();
-    InsertMenuA(Monitor.PopMenu2, (UINT)-1, MF_BYPOSITION | MF_STRING, IDM_SECONDS, "Seconds");
-    InsertMenuA(Monitor.PopMenu2, (UINT)-1, MF_BYPOSITION | MF_STRING, IDM_MINUTES, "Minutes");
-    InsertMenuA(Monitor.PopMenu2, (UINT)-1, MF_BYPOSITION | MF_STRING, IDM_HOURS, "Hours");
+    static const MenuEntry entries[] = {{IDM_SECONDS, "Seconds"}, {IDM_MINUTES, "Minutes"}, {IDM_HOURS, "Hours"}};
+    Monitor.PopMenu2 = CreatePopupMenuAtCursor(entries, sizeof entries / sizeof entries[0]);
     int checked = Monitor.TimeType <= 1 ? IDM_SECONDS : Monitor.TimeType == 2 ? IDM_MINUTES
                 : Monitor.TimeType == 3 ? IDM_HOURS : 0;
     if (checked)

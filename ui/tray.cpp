@@ -93,14 +93,22 @@ void ShowPopupMenu(HMENU menu)
     SendMessageA(Monitor.hwndDlgSave, WM_NULL, 0, 0);
 }
 
-static void ShowTrayMenu()
+HMENU CreatePopupMenuAtCursor(const MenuEntry *entries, size_t count)
 {
     GetCursorPos(&Monitor.lpClickPoint);
-    Monitor.PopMenu = CreatePopupMenu();
-    InsertMenuA(Monitor.PopMenu, (UINT)-1, MF_BYPOSITION | MF_STRING, IDM_RESTORE, "Restore");
-    InsertMenuA(Monitor.PopMenu, (UINT)-1, MF_BYPOSITION | MF_STRING, IDM_START, "Start");
-    InsertMenuA(Monitor.PopMenu, (UINT)-1, MF_BYPOSITION | MF_STRING, IDM_STOP, "Stop");
-    InsertMenuA(Monitor.PopMenu, (UINT)-1, MF_BYPOSITION | MF_STRING, IDM_EXIT, "Exit");
+    HMENU menu = CreatePopupMenu();
+    for (size_t i = 0; i < count; i++)
+        InsertMenuA(menu, (UINT)-1, MF_BYPOSITION | MF_STRING, entries[i].id, entries[i].text);
+    return menu;
+}
+
+// All four entries are offered in every state: Start while active restarts, Stop while
+// inactive changes nothing.
+static void ShowTrayMenu()
+{
+    static const MenuEntry entries[] = {
+        {IDM_RESTORE, "Restore"}, {IDM_START, "Start"}, {IDM_STOP, "Stop"}, {IDM_EXIT, "Exit"}};
+    Monitor.PopMenu = CreatePopupMenuAtCursor(entries, sizeof entries / sizeof entries[0]);
     ShowPopupMenu(Monitor.PopMenu);
 }
 

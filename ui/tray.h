@@ -25,6 +25,16 @@ void RestoreFromTray();
 // but RestoreFromTray. True when it changed pos.
 bool KeepHiddenInTray(WINDOWPOS *pos);
 
+// One entry of a popup menu.
+struct MenuEntry {
+    UINT id;
+    const char *text;
+};
+
+// Reads the cursor's position into Monitor.lpClickPoint and builds a new popup menu of
+// the entries, appended in order.
+HMENU CreatePopupMenuAtCursor(const MenuEntry *entries, size_t count);
+
 // Opens a popup menu at Monitor.lpClickPoint, owned by the dialog, bottom edge there.
 void ShowPopupMenu(HMENU menu);
 
