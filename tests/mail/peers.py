@@ -69,12 +69,13 @@ def send(conn, text):
         pass
 
 
-def converse(conn, replies):
-    """Reads until the client closes, answering each line that ends in LF with
-    replies(line); returns every byte received."""
+def converse(conn, replies, most_lines=None):
+    """Reads until the client closes (or most_lines lines have come), answering each line
+    that ends in LF with replies(line); returns every byte received."""
     received = bytearray()
     pending = b""
-    while True:
+    lines = 0
+    while most_lines is None or lines < most_lines:
         try:
             chunk = conn.recv(4096)
         except OSError:
@@ -85,6 +86,7 @@ def converse(conn, replies):
         pending += chunk
         while b"\n" in pending:
             line, pending = pending.split(b"\n", 1)
+            lines += 1
             answer = replies(line + b"\n")
             if answer:
                 send(conn, answer)
@@ -144,19 +146,9 @@ def serve_hangup(conn):
 
 
 def serve_midclose(conn):
+    """Answers the greeting and HELO, then hangs up after the next command."""
     send(conn, "220 closing peer\r\n")
-    received = b""
-    while received.count(b"\n") < 2:
-        try:
-            chunk = conn.recv(4096)
-        except OSError:
-            break
-        if not chunk:
-            break
-        received += chunk
-        if chunk.endswith(b"\n") and received.count(b"\n") == 1:
-            send(conn, "250 ok\r\n")
-    return received
+    return converse(conn, lambda line: "250 ok\r\n" if line.startswith(b"HELO") else None, 2)
 
 
 FLOOD = "250-" + "x" * 60 + "\r\n"
