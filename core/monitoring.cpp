@@ -8,8 +8,8 @@
 #include "core/state.h"
 #include "core/validation.h"
 #include "resources/resource.h"
-#include "ui/controls.h"
-#include "ui/tray.h"
+#include "core/boxes.h"
+#include "core/trayicon.h"
 
 #include <commctrl.h>
 #include <climits>

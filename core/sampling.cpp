@@ -3,8 +3,8 @@
 #include "core/sampling.h"
 
 #include "core/state.h"
-#include "ui/controls.h"
-#include "ui/tray.h"
+#include "core/boxes.h"
+#include "core/trayicon.h"
 
 #include <cmath>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #include "core/validation.h"
 
 #include "core/state.h"
-#include "ui/controls.h"
+#include "core/boxes.h"
 
 #include <cctype>
 #include <cstring>

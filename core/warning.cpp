@@ -5,7 +5,7 @@
 #include "core/sampling.h"
 #include "core/state.h"
 #include "mail/smtp.h"
-#include "ui/controls.h"
+#include "core/boxes.h"
 
 #include <cstdio>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include "mail/smtp.h"
 
 #include "core/state.h"
-#include "ui/controls.h"
+#include "core/boxes.h"
 
 #include <cstdio>
 #include <cstdlib>

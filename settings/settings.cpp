@@ -6,7 +6,7 @@
 #include "core/drives.h"
 #include "core/state.h"
 #include "resources/resource.h"
-#include "ui/controls.h"
+#include "core/boxes.h"
 
 #include <shlwapi.h>
 

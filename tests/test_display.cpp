@@ -8,7 +8,7 @@
 #include "tests/support/fakedisk.h"
 #include "tests/support/faketray.h"
 #include "tests/support/testing.h"
-#include "ui/controls.h"
+#include "core/boxes.h"
 #include "ui/tray.h"
 
 #include <doctest.h>

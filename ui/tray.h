@@ -1,29 +1,8 @@
-// The tray icon record and the calls that show, change and remove the icon.
+// The tray icon's mouse events, the popup menus, and the icon put back when the taskbar
+// is created anew.
 #pragma once
 
-#include <windows.h>
-
-// The tip of the tray record's first form holds 64 bytes: 63 characters and the zero.
-const size_t TRAY_TIP_SIZE = 64;
-
-// Fills the tray record for the dialog with the inactive tip; shows nothing.
-void InitNotifyIconData(HWND hDlg);
-
-// Sends the tray record with NIM_ADD, NIM_MODIFY or NIM_DELETE; the result is not needed.
-// NIM_MODIFY goes out only while the icon is shown and the record differs from the one
-// the shell last took; delete fails harmlessly while no icon is shown.
-void NotifyTray(DWORD message);
-
-// Puts text into the tray record's tip, cut to 63 characters.
-void SetTrayTip(const char *text);
-
-// Hides the dialog and shows the icon; RestoreFromTray undoes it.
-void MiniMizeToTray();
-void RestoreFromTray();
-
-// For WM_WINDOWPOSCHANGING: keeps a dialog hidden in the tray from being shown by anything
-// but RestoreFromTray. True when it changed pos.
-bool KeepHiddenInTray(WINDOWPOS *pos);
+#include "core/trayicon.h"
 
 // One entry of a popup menu.
 struct MenuEntry {

@@ -1,5 +1,6 @@
-// Moving texts between the Monitor state and the dialog's controls.
-#include "ui/controls.h"
+// Moving texts between the Monitor state and the dialog's controls, and the one-at-a-time
+// message box.
+#include "core/boxes.h"
 
 #include "core/state.h"
 

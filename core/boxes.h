@@ -1,4 +1,5 @@
-// Moving texts between the Monitor state and the dialog's controls.
+// Moving texts between the Monitor state and the dialog's controls, and the one-at-a-time
+// message box: the small Win32 helpers every part uses.
 #pragma once
 
 #include <windows.h>
