@@ -99,6 +99,7 @@ static INT_PTR OnInitDialog(HWND hDlg)
     SetWindowTextA(hDlg, "Vellmark - Inactive");
     SetDlgItemTextA(hDlg, IDC_VERSION, VELLMARK_VERSION);
     InitNotifyIconData(hDlg);
+    AllowTaskbarCreated(hDlg);
     EnableWindow(GetDlgItem(hDlg, IDC_STOP), FALSE);
     // The automatic start does not show the window: the modal loop shows it by itself
     // unless the start hid it to the tray.

@@ -10,6 +10,18 @@
 [[maybe_unused]] static const bool TaskbarCreatedRegistered =
     (Monitor.WM_TASKBARCREATED = RegisterWindowMessageA("TaskbarCreated")) != 0;
 
+void AllowTaskbarCreated(HWND hDlg)
+{
+    // Windows keeps messages of less privileged programs, the shell's broadcast among
+    // them, from an elevated window unless it lets them in; without it a dialog hidden in
+    // the tray would lose its icon for good when the shell restarts. Looked up here, as
+    // Windows before 7 lacks the call.
+    auto allow = reinterpret_cast<decltype(&ChangeWindowMessageFilterEx)>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("user32.dll"), "ChangeWindowMessageFilterEx")));
+    if (allow && Monitor.WM_TASKBARCREATED)
+        allow(hDlg, Monitor.WM_TASKBARCREATED, MSGFLT_ALLOW, nullptr);
+}
+
 void ShowPopupMenu(HMENU menu)
 {
     // The menu closes properly on a click elsewhere only when its owner is the

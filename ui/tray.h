@@ -17,6 +17,9 @@ HMENU CreatePopupMenuAtCursor(const MenuEntry *entries, size_t count);
 // Opens a popup menu at Monitor.lpClickPoint, owned by the dialog, bottom edge there.
 void ShowPopupMenu(HMENU menu);
 
+// Lets the shell's "TaskbarCreated" broadcast reach the dialog also when it runs elevated.
+void AllowTaskbarCreated(HWND hDlg);
+
 // The tray icon's callback message, and the "TaskbarCreated" broadcast.
 void OnTrayIcon(WPARAM id, LPARAM mouseMessage);
 void OnTaskbarCreated();
