@@ -1,6 +1,7 @@
-; The Windows installer: Vellmark for the current user (no administrator rights needed) or
-; for all users, a Start-menu shortcut, an optional start at sign-in, and an uninstaller
-; listed in Apps & features. Built by packaging/CMakeLists.txt, which passes
+; The Windows installer: Vellmark for the current user (no administrator rights needed) or,
+; started as administrator, for all users, a Start-menu shortcut, an optional start at
+; sign-in, and an uninstaller listed in Apps & features. Built by packaging/CMakeLists.txt,
+; which passes
 ;   VERSION  the program's version ("5.0.36.126")
 ;   EXE      the built vellmark.exe
 ;   ICON     the program icon
@@ -42,9 +43,10 @@ VIAddVersionKey ProductVersion "${VERSION}"
 VIAddVersionKey LegalCopyright "${PUBLISHER}"
 
 ; Per user by default, even for an administrator; all users on request (/AllUsers, or the
-; choice page an administrator sees). A later run finds the earlier install's mode and
+; choice page an elevated setup shows). A later run finds the earlier install's mode and
 ; folder through its Apps & features entry.
 !define MULTIUSER_EXECUTIONLEVEL Highest
+!define MULTIUSER_INIT_TEXT_ALLUSERSNOTPOSSIBLE "Installing ${PRODUCT} for all users needs administrator rights. Start the setup with $\"Run as administrator$\" (or from a command prompt opened that way), or install it for yourself alone."
 !define MULTIUSER_MUI
 !define MULTIUSER_INSTALLMODE_COMMANDLINE
 !define MULTIUSER_INSTALLMODE_DEFAULT_CURRENTUSER
@@ -60,6 +62,11 @@ VIAddVersionKey LegalCopyright "${PUBLISHER}"
 !include Sections.nsh
 !include FileFunc.nsh
 
+; MultiUser.nsh offers all users only at the level Highest, which would also have Windows
+; elevate the setup of every administrator, and so whatever it starts. The setup runs with
+; the rights it was started with instead: for all users, it is started elevated.
+RequestExecutionLevel user
+
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
@@ -71,6 +78,7 @@ VIAddVersionKey LegalCopyright "${PUBLISHER}"
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_RUN "$INSTDIR\vellmark.exe"
 !define MUI_FINISHPAGE_RUN_TEXT "Start ${PRODUCT} now"
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW OfferStartUnlessElevated
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
@@ -115,8 +123,40 @@ Function .onInit
   !insertmacro MULTIUSER_INIT
 FunctionEnd
 
+; An all-users install is removed with administrator rights, which Apps & features does not
+; give the uninstaller it starts: so it asks Windows for them, and ends here.
 Function un.onInit
+  ${un.GetParameters} $0
+  ClearErrors
+  ${un.GetOptions} $0 "/AllUsers" $1
+  ${IfNot} ${Errors}
+    UserInfo::GetAccountType
+    Pop $1
+    ${If} $1 != "Admin"
+      ExecShell "runas" "$INSTDIR\uninstall.exe" $0
+      Quit
+    ${EndIf}
+  ${EndIf}
   !insertmacro MULTIUSER_UNINIT
+FunctionEnd
+
+; An elevated setup (an administrator's full rights, or another account's) would start
+; Vellmark with those rights, and with them every command it runs on an alert; so it
+; offers the start only when it runs with its user's own rights.
+Function OfferStartUnlessElevated
+  ; TOKEN_QUERY 8; TokenElevationType 18, whose value 2 (TokenElevationTypeFull) marks
+  ; a token elevated above the one its user signed in with.
+  System::Call 'advapi32::OpenProcessToken(p -1, i 8, *p .r1) i .r0'
+  ${If} $0 = 0
+    Return
+  ${EndIf}
+  System::Call 'advapi32::GetTokenInformation(p r1, i 18, *i .r2, i 4, *i .r3) i .r0'
+  System::Call 'kernel32::CloseHandle(p r1)'
+  ${If} $0 <> 0
+  ${AndIf} $2 = 2
+    SendMessage $mui.FinishPage.Run ${BM_SETCHECK} ${BST_UNCHECKED} 0
+    ShowWindow $mui.FinishPage.Run ${SW_HIDE}
+  ${EndIf}
 FunctionEnd
 
 Section "${PRODUCT}" SecProgram

@@ -73,6 +73,25 @@ settings='HKCU\SoftWare\Tolvane\Vellmark'
 uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vellmark'
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 
+# uninstall ROOT: runs the silent uninstall that Apps & features lists under ROOT (HKCU or
+# HKLM) and waits for its end. The uninstaller copies itself away and returns at once;
+# its copy removes the Apps & features entry last.
+uninstall() {
+  local key="$1\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vellmark" quiet exe
+  quiet=$(reg_value "$key" QuietUninstallString) || return 1
+  exe=${quiet#\"}
+  exe=${exe%%\"*}
+  # The options follow the quoted program.
+  wine "$exe" ${quiet##*\" } </dev/null >/dev/null 2>&1 || return 1
+  for _ in $(seq 120); do key_exists "$key" || return 0; sleep 0.5; done
+  return 1
+}
+
+# Windows asks for administrator rights before it starts a program whose manifest asks
+# for more than asInvoker (highestAvailable asks an administrator, the home default).
+check "the setup's manifest asks for no elevation" equals \
+  "$(grep -ao 'requestedExecutionLevel level="[A-Za-z]*"' "$setup" | sort -u)" 'requestedExecutionLevel level="asInvoker"'
+
 # Settings that let the program open straight to its window (no "Error" boxes for
 # missing values, no automatic start); the installer and uninstaller must leave them.
 w reg delete "$settings" /f >/dev/null
@@ -83,8 +102,16 @@ w reg add "$settings" /v AutoStart /t REG_SZ /d 0 /f >/dev/null
 reg_value "$settings" Warning >/dev/null || stop "seeding the settings"
 
 # --- install ---------------------------------------------------------------------
+# What the machine holds before: the registry where programs are installed for all users
+# (Wine keeps its own hardware keys elsewhere in HKLM), and the time after which new files
+# count.
+machine_software='HKLM\Software'
+w reg export "$machine_software" "$area/machine-before.reg" /y >/dev/null || stop "exporting $machine_software"
+touch "$area/before-install"
 wine "$setup" /S </dev/null >/dev/null 2>&1
 check "setup.exe /S succeeds" equals "$?" 0
+w reg export "$machine_software" "$area/machine-after.reg" /y >/dev/null || stop "exporting $machine_software"
+check "the per-user install leaves HKLM\\Software alone" cmp -s "$area/machine-before.reg" "$area/machine-after.reg"
 
 localappdata=$(w cmd /c echo %LOCALAPPDATA%)
 appdata=$(w cmd /c echo %APPDATA%)
@@ -96,14 +123,19 @@ esac
 unix_path() { local p=${1#C:}; printf '%s\n' "$prefix/drive_c${p//\\//}"; }
 instdir="$localappdata\\Programs\\Vellmark"
 instdir_unix=$(unix_path "$instdir")
+# The sign-in entry that starts the installed program.
+own_entry="\"$instdir\\vellmark.exe\""
 shortcut_unix=$(unix_path "$appdata\\Microsoft\\Windows\\Start Menu\\Programs\\Vellmark.lnk")
+profile_unix=$(unix_path "$(w cmd /c echo %USERPROFILE%)")
+check "the per-user install writes no file outside the user's profile" equals \
+  "$(find "$prefix/drive_c" -newer "$area/before-install" -not -path "$profile_unix/*" -not -path "$profile_unix")" ""
 
 check "installed per user under the local Programs folder" equals "$(reg_value "$uninstall_key" InstallLocation)" "$instdir"
 check "the installed program is the built one" cmp -s "$instdir_unix/vellmark.exe" "$built_exe"
 check "the uninstaller is installed" test -f "$instdir_unix/uninstall.exe"
 check "the Start-menu shortcut exists" test -f "$shortcut_unix"
 check "the shortcut starts the installed program" contains "$shortcut_unix" "$instdir\\vellmark.exe"
-check "the program starts at sign-in" equals "$(reg_value "$run_key" Vellmark)" "\"$instdir\\vellmark.exe\""
+check "the program starts at sign-in" equals "$(reg_value "$run_key" Vellmark)" "$own_entry"
 check "Apps & features shows the name" equals "$(reg_value "$uninstall_key" DisplayName)" "Vellmark"
 check "Apps & features shows the version" equals "$(reg_value "$uninstall_key" DisplayVersion)" "$version"
 check "Apps & features uninstalls per user" equals "$(reg_value "$uninstall_key" UninstallString)" "\"$instdir\\uninstall.exe\" /CurrentUser"
@@ -137,15 +169,7 @@ fi
 app_pid=""
 
 # --- uninstall, as Apps & features does it silently ----------------------------------
-# The uninstaller copies itself away and returns at once; its copy removes the Apps &
-# features entry last.
-uninstaller=${quiet#\"}
-uninstaller=${uninstaller%%\"*}
-[ -n "$uninstaller" ] || stop "no silent uninstall command"
-wine "$uninstaller" /CurrentUser /S </dev/null >/dev/null 2>&1
-check "uninstall.exe /S starts" equals "$?" 0
-for _ in $(seq 120); do key_exists "$uninstall_key" || break; sleep 0.5; done
-
+check "the silent uninstall runs to its end" uninstall HKCU
 check "the Apps & features entry is gone" no_key "$uninstall_key"
 check "the installed program is gone" absent "$instdir_unix/vellmark.exe"
 check "the uninstaller is gone" absent "$instdir_unix/uninstall.exe"
