@@ -46,6 +46,7 @@ VIAddVersionKey LegalCopyright "${PUBLISHER}"
 ; choice page an elevated setup shows). A later run finds the earlier install's mode and
 ; folder through its Apps & features entry.
 !define MULTIUSER_EXECUTIONLEVEL Highest
+!define MULTIUSER_INSTALLMODE_FUNCTION ChooseSignInDefault
 !define MULTIUSER_INIT_TEXT_ALLUSERSNOTPOSSIBLE "Installing ${PRODUCT} for all users needs administrator rights. Start the setup with $\"Run as administrator$\" (or from a command prompt opened that way), or install it for yourself alone."
 !define MULTIUSER_MUI
 !define MULTIUSER_INSTALLMODE_COMMANDLINE
@@ -119,6 +120,27 @@ RequestExecutionLevel user
 !insertmacro WaitUntilNotRunning ""
 !insertmacro WaitUntilNotRunning "un."
 
+; $0 = 1 when ROOT's sign-in entry starts the vellmark.exe in folder DIR, else 0.
+!macro IsSignInOf ROOT DIR
+  StrCpy $0 0
+  ReadRegStr $9 ${ROOT} "${RUNKEY}" "${PRODUCT}"
+  ${If} "${DIR}" != ""
+  ${AndIf} $9 == '"${DIR}\vellmark.exe"'
+    StrCpy $0 1
+  ${EndIf}
+!macroend
+
+; Takes ROOT's sign-in entry away when it starts the vellmark.exe in folder DIR, and only
+; then: an entry of that name may as well start a copy of the user's own.
+!macro ForgetSignIn ROOT DIR
+  !insertmacro IsSignInOf ${ROOT} "${DIR}"
+  ${If} $0 = 1
+    ClearErrors
+    DeleteRegValue ${ROOT} "${RUNKEY}" "${PRODUCT}"
+    !insertmacro StopOnError "remove ${PRODUCT} from the programs started at sign-in"
+  ${EndIf}
+!macroend
+
 Function .onInit
   !insertmacro MULTIUSER_INIT
 FunctionEnd
@@ -189,7 +211,21 @@ Section "${PRODUCT}" SecProgram
 SectionEnd
 
 ; For all users this starts Vellmark at every user's sign-in, each with their own settings.
+; One Vellmark per sign-in, else every alert comes twice: the entry for all users stands
+; in for this user's own install's.
 Section "Start ${PRODUCT} when signing in to Windows" SecSignIn
+  ${If} $MultiUser.InstallMode == AllUsers
+    ReadRegStr $1 HKCU "${UNINSTKEY}" "InstallLocation"
+    !insertmacro ForgetSignIn HKCU $1
+  ${Else}
+    ReadRegStr $1 HKLM "${UNINSTKEY}" "InstallLocation"
+    !insertmacro IsSignInOf HKLM $1
+    ${If} $0 = 1
+      DetailPrint "${PRODUCT} installed for all users starts at sign-in already."
+      !insertmacro ForgetSignIn HKCU $INSTDIR
+      Return
+    ${EndIf}
+  ${EndIf}
   ClearErrors
   WriteRegStr SHCTX "${RUNKEY}" "${PRODUCT}" '"$INSTDIR\vellmark.exe"'
   !insertmacro StopOnError "add ${PRODUCT} to the programs started at sign-in"
@@ -197,13 +233,41 @@ SectionEnd
 
 ; Installing again without the sign-in start takes back an earlier install's entry.
 Section "-Forget the sign-in start"
-  ReadRegStr $0 SHCTX "${RUNKEY}" "${PRODUCT}"
-  ${If} $0 != ""
-  ${AndIfNot} ${SectionIsSelected} ${SecSignIn}
-    DeleteRegValue SHCTX "${RUNKEY}" "${PRODUCT}"
-    !insertmacro StopOnError "remove ${PRODUCT} from the programs started at sign-in"
+  ${IfNot} ${SectionIsSelected} ${SecSignIn}
+    !insertmacro ForgetSignIn SHCTX $INSTDIR
   ${EndIf}
 SectionEnd
+
+; Started at sign-in before its user has saved settings, Vellmark greets every sign-in with
+; a first run's "Failed to get ..." boxes. So the start is ticked when an earlier install
+; here starts already (its choice stands), or when a user installs for themselves once
+; their settings exist (a save writes these three); else unticked, as for all users, whose
+; settings the setup cannot see. /SignIn ticks it in any case.
+Function ChooseSignInDefault
+  ${GetParameters} $1
+  ClearErrors
+  ${GetOptions} $1 "/SignIn" $2
+  ${IfNot} ${Errors}
+    StrCpy $0 1
+  ${Else}
+    !insertmacro IsSignInOf SHCTX $INSTDIR
+  ${EndIf}
+  ${If} $0 = 0
+  ${AndIf} $MultiUser.InstallMode == CurrentUser
+    ClearErrors
+    ReadRegDWORD $1 HKCU "${SETTINGSKEY}" "Warning"
+    ReadRegDWORD $1 HKCU "${SETTINGSKEY}" "Seconds"
+    ReadRegDWORD $1 HKCU "${SETTINGSKEY}" "TimeType"
+    ${IfNot} ${Errors}
+      StrCpy $0 1
+    ${EndIf}
+  ${EndIf}
+  ${If} $0 = 1
+    !insertmacro SelectSection ${SecSignIn}
+  ${Else}
+    !insertmacro UnselectSection ${SecSignIn}
+  ${EndIf}
+FunctionEnd
 
 ; The uninstaller takes away exactly what the installer made, and removes the settings
 ; only when asked (never in a silent uninstall). It deletes files by name, never the
@@ -217,11 +281,7 @@ Section "un.${PRODUCT}" UnSecProgram
   !insertmacro StopOnError "remove $INSTDIR\vellmark.exe (is ${PRODUCT} still running?)"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   !insertmacro StopOnError "remove the Start-menu shortcut $SMPROGRAMS\${PRODUCT}.lnk"
-  ReadRegStr $0 SHCTX "${RUNKEY}" "${PRODUCT}"
-  ${If} $0 != ""
-    DeleteRegValue SHCTX "${RUNKEY}" "${PRODUCT}"
-    !insertmacro StopOnError "remove ${PRODUCT} from the programs started at sign-in"
-  ${EndIf}
+  !insertmacro ForgetSignIn SHCTX $INSTDIR
 SectionEnd
 
 Section /o "un.Remove my ${PRODUCT} settings" UnSecSettings

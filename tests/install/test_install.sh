@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs Vellmark silently into a throwaway Wine prefix, as a user without
 # administrator rights would, runs the installed program, uninstalls it silently, and
-# checks at each step what is on disk and in the registry.
+# checks at each step what is on disk and in the registry; then installs it for the user
+# and for all users, as an administrator would, and checks its start at sign-in.
 #
 #   test_install.sh SOURCE_DIR SETUP_EXE VELLMARK_EXE DRIVER_EXE VERSION BASE_PREFIX AREA
 #
@@ -72,6 +73,7 @@ contains() { tr -d '\0' <"$1" | grep -aqiF "$2"; }
 settings='HKCU\SoftWare\Tolvane\Vellmark'
 uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vellmark'
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+machine_run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 
 # uninstall ROOT: runs the silent uninstall that Apps & features lists under ROOT (HKCU or
 # HKLM) and waits for its end. The uninstaller copies itself away and returns at once;
@@ -177,6 +179,31 @@ check "the install folder is gone" absent "$instdir_unix"
 check "the Start-menu shortcut is gone" absent "$shortcut_unix"
 check "the sign-in start is gone" no_value "$run_key" Vellmark
 check "the settings are left alone" equals "$(reg_value "$settings" Warning) $(reg_value "$settings" AutoStart)" "0x3e8 0"
+
+# --- start at sign-in: not before settings exist, and once across both scopes --------
+# Started at sign-in with nothing saved, Vellmark would greet every sign-in with a first
+# run's "Failed to get ..." boxes.
+w reg delete "$settings" /f >/dev/null
+wine "$setup" /S </dev/null >/dev/null 2>&1
+check "a user who never saved settings is not started at sign-in" no_value "$run_key" Vellmark
+wine "$setup" /S /SignIn </dev/null >/dev/null 2>&1
+check "/SignIn starts Vellmark at sign-in all the same" equals "$(reg_value "$run_key" Vellmark)" "$own_entry"
+wine "$setup" /S </dev/null >/dev/null 2>&1
+check "installing again keeps the start at sign-in" equals "$(reg_value "$run_key" Vellmark)" "$own_entry"
+# Wine runs every program as an administrator, as an elevated prompt would on Windows.
+wine "$setup" /AllUsers /S /SignIn </dev/null >/dev/null 2>&1
+machine_dir=$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vellmark' InstallLocation)
+check "an administrator installs for all users under Program Files" equals "$machine_dir" "$(w cmd /c echo %ProgramW6432%)\\Vellmark"
+check "per user, then for all users: one sign-in entry, the machine's" equals \
+  "[$(reg_value "$run_key" Vellmark)] [$(reg_value "$machine_run_key" Vellmark)]" "[] [\"$machine_dir\\vellmark.exe\"]"
+
+# The user's own sign-in entry under the same name, for a copy of their own.
+foreign='"C:\Tools\Vellmark\vellmark.exe"'
+w reg add "$run_key" /v Vellmark /d "$foreign" /f >/dev/null
+check "the per-user uninstall runs to its end" uninstall HKCU
+check "uninstall leaves a sign-in entry that is not its own" equals "$(reg_value "$run_key" Vellmark)" "$foreign"
+check "the all-users uninstall runs to its end" uninstall HKLM
+check "the all-users uninstall takes its sign-in entry" no_value "$machine_run_key" Vellmark
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]
