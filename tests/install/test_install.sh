@@ -71,15 +71,18 @@ absent() { [ ! -e "$1" ] || { echo "      still there: $1"; return 1; }; }
 contains() { tr -d '\0' <"$1" | grep -aqiF "$2"; }
 
 settings='HKCU\SoftWare\Tolvane\Vellmark'
-uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vellmark'
-run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
-machine_run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+# The same paths under HKCU (the user's) and HKLM (all users').
+uninstall_path='Software\Microsoft\Windows\CurrentVersion\Uninstall\Vellmark'
+run_path='Software\Microsoft\Windows\CurrentVersion\Run'
+uninstall_key="HKCU\\$uninstall_path"
+run_key="HKCU\\$run_path"
+machine_run_key="HKLM\\$run_path"
 
 # uninstall ROOT: runs the silent uninstall that Apps & features lists under ROOT (HKCU or
 # HKLM) and waits for its end. The uninstaller copies itself away and returns at once;
 # its copy removes the Apps & features entry last.
 uninstall() {
-  local key="$1\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vellmark" quiet exe
+  local key="$1\\$uninstall_path" quiet exe
   quiet=$(reg_value "$key" QuietUninstallString) || return 1
   exe=${quiet#\"}
   exe=${exe%%\"*}
@@ -192,7 +195,7 @@ wine "$setup" /S </dev/null >/dev/null 2>&1
 check "installing again keeps the start at sign-in" equals "$(reg_value "$run_key" Vellmark)" "$own_entry"
 # Wine runs every program as an administrator, as an elevated prompt would on Windows.
 wine "$setup" /AllUsers /S /SignIn </dev/null >/dev/null 2>&1
-machine_dir=$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vellmark' InstallLocation)
+machine_dir=$(reg_value "HKLM\\$uninstall_path" InstallLocation)
 check "an administrator installs for all users under Program Files" equals "$machine_dir" "$(w cmd /c echo %ProgramW6432%)\\Vellmark"
 check "per user, then for all users: one sign-in entry, the machine's" equals \
   "[$(reg_value "$run_key" Vellmark)] [$(reg_value "$machine_run_key" Vellmark)]" "[] [\"$machine_dir\\vellmark.exe\"]"
