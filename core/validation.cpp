@@ -4,49 +4,29 @@
 
 #include "core/state.h"
 #include "core/boxes.h"
-
-#include <cctype>
-#include <cstring>
+#include "mail/server.h"
 
 static void ShowWarning(const char *text)
 {
     MessageBoxA(nullptr, text, "Warning", MB_TOPMOST | MB_ICONWARNING);
 }
 
-// A server is a name to look up when it holds a letter; a dotted address holds none.
-static bool HoldsLetter(const char *text)
-{
-    for (const char *p = text; *p; p++)
-        if (isalpha(static_cast<unsigned char>(*p)))
-            return true;
-    return false;
-}
-
+// A plain dotted address stays as it is, and a name is replaced by its address. Any other
+// text (010.0.0.1, 127.1, [127.0.0.1], ::1) would reach another host than the one
+// written: it is told like a name that did not resolve, and the mailer never uses it.
 static void ResolveServerName()
 {
-    if (!HoldsLetter(Monitor.EmailServer))
+    in_addr address;
+    if (ReadPlainAddress(Monitor.EmailServer, &address))
         return;
-    // A library that fails to start makes every lookup fail, which is reported below.
-    WSADATA wsaData;
-    bool started = WSAStartup(MAKEWORD(2, 2), &wsaData) == 0;
-    hostent *host = nullptr;
-    for (int attempt = 0; attempt < 3 && !host; attempt++)
-        host = gethostbyname(Monitor.EmailServer);
-    if (host && host->h_addrtype == AF_INET && host->h_addr_list[0]) {
-        in_addr address;
-        memcpy(&address, host->h_addr_list[0], sizeof address);
-        // inet_ntoa's text lasts only until the next socket call, so the server in force
-        // takes a copy.
-        PutTextInForce(&Monitor.EmailServer, inet_ntoa(address));
+    if (HoldsLetter(Monitor.EmailServer) && LookUpNameWithin(Monitor.EmailServer, StartLookUpLimitMs, &address)) {
+        char dotted[16];
+        FormatAddress(dotted, sizeof dotted, address);
+        PutTextInForce(&Monitor.EmailServer, dotted);
         ReplaceBoxText(Monitor.hWndServer, Monitor.EmailServer);
-    } else {
-        MessageBoxA(nullptr, "Couldn't resolve server name. Try IP address instead.", "Error",
-                    MB_TOPMOST | MB_ICONERROR);
+        return;
     }
-    // Only a start that succeeded is undone: a cleanup without one could end a start
-    // made elsewhere.
-    if (started)
-        WSACleanup();
+    MessageBoxA(nullptr, "Couldn't resolve server name. Try IP address instead.", "Error", MB_TOPMOST | MB_ICONERROR);
 }
 
 static void TakeCheckBox(HWND box, char *flag)

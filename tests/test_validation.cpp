@@ -7,6 +7,7 @@
 
 #include <doctest.h>
 
+#include <winsock2.h>
 #include <cstring>
 #include <string>
 
@@ -90,7 +91,7 @@ TEST_CASE("the first check that decides ends validation, and only a full run tak
     }
 }
 
-TEST_CASE("a server holding a letter is looked up and replaced by its address; a failed lookup keeps the name")
+TEST_CASE("a server name is replaced by its address; a failed lookup, or a text that is no plain address, is told and kept")
 {
     // A label longer than 63 characters is refused by the resolver itself, so a lookup of
     // these names fails without asking any name server.
@@ -98,9 +99,20 @@ TEST_CASE("a server holding a letter is looked up and replaced by its address; a
     const std::string accented = std::string(64, '\xe9') + ".1";
     struct Row { std::string server, inForce; bool failed; } rows[] = {
         {"localhost", "127.0.0.1", false},
-        {"127.000.000.001", "127.000.000.001", false},   // a lookup would give 127.0.0.1
-        {accented, accented, false},        // letters only outside the C locale: no lookup
+        {"10.0.0.25", "10.0.0.25", false},
+        {"255.255.255.0", "255.255.255.0", false},
         {unresolvable, unresolvable, true},
+        // Read by the socket library as other hosts than written (8.0.0.1, 127.0.0.1 for
+        // 127.000.000.001 and 127.1), or not at all.
+        {"010.0.0.1", "010.0.0.1", true},
+        {"127.000.000.001", "127.000.000.001", true},
+        {"127.1", "127.1", true},
+        {"1234", "1234", true},
+        {"[127.0.0.1]", "[127.0.0.1]", true},
+        {"::1", "::1", true},
+        {"10.0.0.256", "10.0.0.256", true},
+        {"10.0.0.1.", "10.0.0.1.", true},
+        {accented, accented, true},         // letters only outside the C locale: no name
     };
     for (const Row &row : rows) {
         INFO("server ", row.server);
