@@ -287,7 +287,7 @@ class Bench:
                 # send the same mail, and the next round another.
                 out = self.wine(self.mailer, MAIL_HOST, str(RECIPIENTS), windows_path(message)).split()
                 if out[0] != "mail" or out[3] != "0":
-                    raise RuntimeError(f"the mailer showed error boxes: {' '.join(out)}")
+                    raise RuntimeError(f"the mailer reported failures: {' '.join(out)}")
                 seen, digest = check_mails(record, seen, "vellmark", None)
                 totals["vellmark"].append(float(out[2]))
 

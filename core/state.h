@@ -3,7 +3,6 @@
 // is simpler and clearer than passing pieces of it around.
 #pragma once
 
-#include <winsock2.h>
 #include <windows.h>
 #include <shellapi.h>
 
@@ -79,9 +78,7 @@ struct MonitorState {
     POINT lpClickPoint;
     UINT WM_TASKBARCREATED;
 
-    // Mail connection scratch.
-    SOCKET s;
-    char buf[512];
+    // Box reading scratch: the length last read.
     int len;
     char MyHostName[100];
     DWORD HostNameLength;

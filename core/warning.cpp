@@ -64,6 +64,8 @@ void CheckWarning()
     char alert[512];
     BuildAlertText(alert, sizeof alert, Monitor.DiskToMonitor, Monitor.WarningLevel, timeText, Monitor.DiskFree,
                    Monitor.FreePercent);
+    // While the previous alert is still being delivered this one is not sent: the next
+    // check below the level raises it again.
     if (Monitor.EmailAddress)
         SendEmail(alert);
     else

@@ -1,15 +1,17 @@
-// The SMTP alert mailer: the recipient list, the body on the wire, the connection with
-// its time limits, and the fixed exchange run for each recipient.
+// The SMTP alert mailer: the recipient list, the body on the wire, the replies, and the
+// worker that runs the fixed exchange for each recipient within its time limits.
 #include "mail/smtp.h"
 
 #include "core/state.h"
-#include "core/boxes.h"
+#include "mail/server.h"
+#include "resources/resource.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-DWORD MailWaitMs = MailWaitLimitMs;
+MailTimeLimits MailLimits = RfcMailTimeLimits;
 
 bool NextRecipient(const char **cursor, char *recipient, size_t size)
 {
@@ -86,25 +88,85 @@ void CopyWithoutLineBreaks(char *out, size_t size, const char *text)
     out[used] = '\0';
 }
 
-// While an error box is open, ticks still mail, but a failure adds no box of its own:
-// with the server down, boxes would otherwise pile up one per tick.
-static void ShowMailError(const char *text)
+
+static bool IsDigit(char c)
 {
-    static bool boxOpen = false;
-    ShowUnstackedBox(&boxOpen, text, "Error", MB_TOPMOST | MB_ICONERROR);
+    return isdigit(static_cast<unsigned char>(c)) != 0;
 }
 
-// Connects Monitor.s within MailWaitMs and leaves it blocking with every later send and
-// receive bounded by the same limit. A plain connect to a host that drops the request
-// would hold the dialog for minutes.
-static bool ConnectWithinLimit(const sockaddr_in *address)
+int ReplyLength(const char *data, size_t length)
 {
-    if (address->sin_addr.s_addr == INADDR_NONE)
-        return false;
+    size_t start = 0;
+    for (;;) {
+        const char *end = static_cast<const char *>(memchr(data + start, '\n', length - start));
+        if (!end)
+            return 0;
+        const char *line = data + start;
+        if (end - line < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2]))
+            return -1;
+        start = end - data + 1;
+        // "250-" says more lines follow; "250 ", "250\r\n" and "250\n" end the reply.
+        if (line[3] != '-')
+            return line[3] == ' ' || line[3] == '\r' || line[3] == '\n' ? static_cast<int>(start) : -1;
+    }
+}
+
+// One alert's delivery: a private copy of everything it needs, taken on the dialog's
+// thread when the check hands the alert over, and the worker's own connection. The
+// worker owns it and frees it.
+struct MailJob {
+    HWND reportTo;                  // the dialog, told of each failure
+    MailTimeLimits limits;
+    char server[256];
+    char sender[1024];
+    char subject[100];
+    char body[2048];
+    char *recipients;               // the list, a copy of its own
+    SOCKET s;                       // the current connection
+    char buf[4096];                 // the last whole reply, then what came after it
+    int len;                        // bytes held in buf
+    int replyLength;                // bytes of buf the last whole reply takes
+};
+
+static void FreeMailJob(MailJob *job)
+{
+    free(job->recipients);
+    free(job);
+}
+
+// Posts a box text to the dialog, which shows it and frees the copy.
+static void ReportToDialog(HWND dialog, const char *text)
+{
+    size_t size = strlen(text) + 1;
+    char *copy = static_cast<char *>(malloc(size));
+    if (!copy)
+        return;     // out of memory: the failure goes untold
+    memcpy(copy, text, size);
+    // A dialog that is gone takes nothing, and the copy stays ours to free.
+    if (!dialog || !PostMessageA(dialog, WM_MAILRESULT, 0, reinterpret_cast<LPARAM>(copy)))
+        free(copy);
+}
+
+static bool WaitUntilReadable(SOCKET s, DWORD ms)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval limit;
+    limit.tv_sec = static_cast<long>(ms / 1000);
+    limit.tv_usec = static_cast<long>(ms % 1000 * 1000);
+    return select(0, &readable, nullptr, nullptr, &limit) == 1;
+}
+
+// Connects job->s within the connect limit and leaves it blocking, each send bounded by
+// the data block limit. A plain connect to a host that drops the request would wait for
+// minutes.
+static bool ConnectWithinLimit(MailJob *job, const sockaddr_in *address)
+{
     u_long nonBlocking = 1;
-    if (ioctlsocket(Monitor.s, FIONBIO, &nonBlocking) != 0)
+    if (ioctlsocket(job->s, FIONBIO, &nonBlocking) != 0)
         return false;
-    if (connect(Monitor.s, (const sockaddr *)address, sizeof *address) == SOCKET_ERROR &&
+    if (connect(job->s, (const sockaddr *)address, sizeof *address) == SOCKET_ERROR &&
         WSAGetLastError() != WSAEWOULDBLOCK)
         return false;
 
@@ -112,149 +174,246 @@ static bool ConnectWithinLimit(const sockaddr_in *address)
     // exception set.
     fd_set writable, failed;
     FD_ZERO(&writable);
-    FD_SET(Monitor.s, &writable);
+    FD_SET(job->s, &writable);
     FD_ZERO(&failed);
-    FD_SET(Monitor.s, &failed);
+    FD_SET(job->s, &failed);
     timeval limit;
-    limit.tv_sec = (long)(MailWaitMs / 1000);
-    limit.tv_usec = (long)(MailWaitMs % 1000 * 1000);
-    if (select(0, nullptr, &writable, &failed, &limit) <= 0 || FD_ISSET(Monitor.s, &failed) ||
-        !FD_ISSET(Monitor.s, &writable))
+    limit.tv_sec = static_cast<long>(job->limits.connect / 1000);
+    limit.tv_usec = static_cast<long>(job->limits.connect % 1000 * 1000);
+    if (select(0, nullptr, &writable, &failed, &limit) <= 0 || FD_ISSET(job->s, &failed) ||
+        !FD_ISSET(job->s, &writable))
         return false;
     int error = 0;
     int errorSize = sizeof error;
-    if (getsockopt(Monitor.s, SOL_SOCKET, SO_ERROR, (char *)&error, &errorSize) != 0 || error != 0)
+    if (getsockopt(job->s, SOL_SOCKET, SO_ERROR, (char *)&error, &errorSize) != 0 || error != 0)
         return false;
 
-    // A socket whose waits could not be bounded is not used at all.
+    // A socket whose sends could not be bounded is not used at all.
     u_long blocking = 0;
-    DWORD waitMs = MailWaitMs;
-    if (ioctlsocket(Monitor.s, FIONBIO, &blocking) != 0 ||
-        setsockopt(Monitor.s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&waitMs, sizeof waitMs) != 0 ||
-        setsockopt(Monitor.s, SOL_SOCKET, SO_SNDTIMEO, (const char *)&waitMs, sizeof waitMs) != 0)
+    DWORD sendMs = job->limits.dataBlock;
+    if (ioctlsocket(job->s, FIONBIO, &blocking) != 0 ||
+        setsockopt(job->s, SOL_SOCKET, SO_SNDTIMEO, (const char *)&sendMs, sizeof sendMs) != 0)
         return false;
     // Commands go out in pieces, and the server answers only a whole line. Left to
     // itself, TCP holds each later piece until the first is acknowledged, which the
     // server delays (40 ms and more), three times per mail. Where the option cannot be
     // set the mail still goes, only slower.
     BOOL noDelay = TRUE;
-    setsockopt(Monitor.s, IPPROTO_TCP, TCP_NODELAY, (const char *)&noDelay, sizeof noDelay);
+    setsockopt(job->s, IPPROTO_TCP, TCP_NODELAY, (const char *)&noDelay, sizeof noDelay);
     return true;
 }
 
-bool ConnectToHost(int port, const char *server)
+// Starts the socket library and connects job->s to port of server. False after a failure
+// that has been reported and of which nothing is held any more.
+static bool ConnectToHost(MailJob *job, int port, in_addr server)
 {
     WSADATA wsaData;
     if (WSAStartup(MAKEWORD(2, 2), &wsaData) != 0) {
-        ShowMailError("Unable to start connection");
+        ReportToDialog(job->reportTo, "Unable to start connection");
         return false;
     }
     if (wsaData.wVersion != MAKEWORD(2, 2)) {
         WSACleanup();
-        ShowMailError("Connection Failed");
+        ReportToDialog(job->reportTo, "Connection Failed");
         return false;
     }
 
     sockaddr_in address;
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
-    address.sin_port = htons((u_short)port);
-    // No server in force (cleared while monitoring) is an unusable address like a name
-    // that did not resolve.
-    address.sin_addr.s_addr = server ? inet_addr(server) : INADDR_NONE;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr = server;
 
-    Monitor.s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (Monitor.s == INVALID_SOCKET) {
+    job->s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (job->s == INVALID_SOCKET) {
         WSACleanup();
-        ShowMailError("Can't create socket");
+        ReportToDialog(job->reportTo, "Can't create socket");
         return false;
     }
-    if (!ConnectWithinLimit(&address)) {
-        closesocket(Monitor.s);
+    if (!ConnectWithinLimit(job, &address)) {
+        closesocket(job->s);
         WSACleanup();
-        ShowMailError("Couldn't connect to mail server");
+        ReportToDialog(job->reportTo, "Couldn't connect to mail server");
         return false;
     }
+    job->len = job->replyLength = 0;
     return true;
 }
 
-void CloseConnection()
+// Closes job->s and undoes the socket library start of its attempt.
+static void CloseConnection(MailJob *job)
 {
-    if (Monitor.s != 0)
-        closesocket(Monitor.s);
+    closesocket(job->s);
     WSACleanup();
 }
 
-bool send_socket(const char *text)
+// Sends text without its terminator on job->s, once. False when it could not be sent
+// within the limit.
+static bool send_socket(MailJob *job, const char *text)
 {
-    return send(Monitor.s, text, (int)strlen(text), 0) != SOCKET_ERROR || WSAGetLastError() != WSAETIMEDOUT;
+    return send(job->s, text, static_cast<int>(strlen(text)), 0) != SOCKET_ERROR;
 }
 
-bool read_socket()
+// Reads the server's whole reply to the start of buf within ms, keeping what came after
+// it for the next read. False when it does not come whole in time, the server closes
+// first, a line is no reply line, or the reply does not fit buf.
+static bool read_socket(MailJob *job, DWORD ms)
 {
-    Monitor.len = recv(Monitor.s, Monitor.buf, sizeof Monitor.buf, 0);
-    return Monitor.len != SOCKET_ERROR || WSAGetLastError() != WSAETIMEDOUT;
+    job->len -= job->replyLength;
+    memmove(job->buf, job->buf + job->replyLength, job->len);
+    job->replyLength = 0;
+    DWORD start = GetTickCount();
+    for (;;) {
+        int length = ReplyLength(job->buf, job->len);
+        if (length != 0) {
+            job->replyLength = length > 0 ? length : 0;
+            return length > 0;
+        }
+        DWORD spent = GetTickCount() - start;
+        if (job->len == static_cast<int>(sizeof job->buf) || spent >= ms || !WaitUntilReadable(job->s, ms - spent))
+            return false;
+        int got = recv(job->s, job->buf + job->len, static_cast<int>(sizeof job->buf) - job->len, 0);
+        if (got <= 0)
+            return false;
+        job->len += got;
+    }
 }
 
-// The fixed exchange for one recipient on the open connection. Replies are read and never
-// looked at, so a refusal changes nothing; only a wait that runs out ends the exchange,
-// since after that the server cannot be trusted to answer the next step either.
-static void RunMailExchange(const char *recipient, const char *subject, const char *body)
+// The box text for a refusal: the recipient and the first line of the server's reply.
+static void FormatRefusal(char *out, size_t size, const MailJob *job, const char *recipient)
 {
-    // No configured text may bring its own line end: it would start a command of its own.
-    char from[1024];
-    CopyWithoutLineBreaks(from, sizeof from, Monitor.FromAddress);
-    // With no sender, the null sender: "mail from: " with nothing after it is refused.
-    const char *sender = from[0] ? from : "<>";
+    int line = 0;
+    while (line < job->replyLength && job->buf[line] != '\r' && job->buf[line] != '\n')
+        line++;
+    snprintf(out, size, "Mail server refused %s: %.*s", recipient, line, job->buf);
+}
 
-    const char *const ReadReply = nullptr;
-    const char *const steps[] = {
-        ReadReply, "HELO 192.168.1.1\r\n",
-        ReadReply, "mail from: ", sender, "\r\n",
-        ReadReply, "rcpt to: ", recipient, "\r\n",
-        ReadReply, "data\r\n",
-        ReadReply, "Subject: ", subject, "\r\n", "\r\n", body, "\r\n", ".\r\n",
-        ReadReply, "quit\r\n",
-        ReadReply,
+// The fixed exchange for one recipient on the open connection; each command waits for
+// the whole reply to the one before. A refusal (4xx or 5xx) of the greeting, mail from,
+// rcpt to, data or the final '.' ends the exchange with quit and is reported. A reply
+// that does not come whole ends it at once: the server cannot be trusted to answer the
+// next step either.
+static void RunMailExchange(MailJob *job, const char *recipient)
+{
+    const MailTimeLimits &limits = job->limits;
+    const struct Step {
+        const char *texts[7];       // sent back to back; a none is skipped
+        DWORD wait;                 // for the whole reply
+        bool refusalEnds;
+    } steps[] = {
+        {{}, limits.greeting, true},
+        {{"HELO 192.168.1.1\r\n"}, limits.command, false},
+        {{"mail from: ", job->sender, "\r\n"}, limits.command, true},
+        {{"rcpt to: ", recipient, "\r\n"}, limits.command, true},
+        {{"data\r\n"}, limits.dataStart, true},
+        {{"Subject: ", job->subject, "\r\n", "\r\n", job->body, "\r\n", ".\r\n"}, limits.dataEnd, true},
+        {{"quit\r\n"}, limits.quit, false},
     };
-    for (const char *step : steps)
-        if (!(step ? send_socket(step) : read_socket()))
+    for (const Step &step : steps) {
+        for (const char *text : step.texts)
+            if (text && !send_socket(job, text))
+                return;
+        if (!read_socket(job, step.wait))
             return;
+        if (step.refusalEnds && (job->buf[0] == '4' || job->buf[0] == '5')) {
+            char refusal[640];
+            FormatRefusal(refusal, sizeof refusal, job, recipient);
+            if (send_socket(job, "quit\r\n"))
+                read_socket(job, limits.quit);
+            ReportToDialog(job->reportTo, refusal);
+            return;
+        }
+    }
 }
 
-void SendEmail(const char *alert)
+// The worker: one connection per recipient, one after the other, in list order.
+static DWORD WINAPI DeliverAlert(void *parameter)
 {
-    char hostName[sizeof Monitor.MyHostName];
-    CopyWithoutLineBreaks(hostName, sizeof hostName, Monitor.MyHostName);
-    char subject[100];
-    snprintf(subject, sizeof subject, "Disk Space Problem on %s.", hostName);
-    // Twice the alert's field and more: every byte of it could double on the wire. A longer
-    // text goes out cut, still a well-formed body.
-    char body[2048];
-    EncodeMailBody(body, sizeof body, alert);
-
-    // The list is walked on a copy of its own: while a box of a later recipient is open,
-    // the user may start monitoring anew, which replaces the list in force.
-    const char *listInForce = Monitor.EmailAddress ? Monitor.EmailAddress : "";
-    size_t listSize = strlen(listInForce) + 1;
-    char *list = static_cast<char *>(malloc(listSize));
-    if (!list)
-        return;     // no memory even for this: silent, like every failure once connected
-    memcpy(list, listInForce, listSize);
-
-    if (ConnectToHost(25, Monitor.EmailServer)) {
+    MailJob *job = static_cast<MailJob *>(parameter);
+    // A name is looked up here, at send time: at sign-in the look-up at Start often
+    // comes before the network is up.
+    in_addr server;
+    if (!FindServerAddress(job->server, &server)) {
+        ReportToDialog(job->reportTo, "Couldn't connect to mail server");
+    } else if (ConnectToHost(job, 25, server)) {
         bool firstConnectionUnused = true;
-        const char *cursor = list;
+        const char *cursor = job->recipients;
         char recipient[RecipientSize];
         while (NextRecipient(&cursor, recipient, sizeof recipient)) {
-            if (!firstConnectionUnused && !ConnectToHost(25, Monitor.EmailServer))
+            if (!firstConnectionUnused && !ConnectToHost(job, 25, server))
                 continue;
             firstConnectionUnused = false;
-            RunMailExchange(recipient, subject, body);
-            CloseConnection();
+            RunMailExchange(job, recipient);
+            CloseConnection(job);
         }
         if (firstConnectionUnused)
-            CloseConnection();
+            CloseConnection(job);
     }
-    free(list);
+    FreeMailJob(job);
+    return 0;
+}
+
+// The private copy of the alert and the mail settings in force; none when out of memory.
+static MailJob *CopyOfAlert(const char *alert)
+{
+    const char *list = Monitor.EmailAddress ? Monitor.EmailAddress : "";
+    size_t listSize = strlen(list) + 1;
+    MailJob *job = static_cast<MailJob *>(calloc(1, sizeof(MailJob)));
+    char *recipients = static_cast<char *>(malloc(listSize));
+    if (!job || !recipients) {
+        free(job);
+        free(recipients);
+        return nullptr;
+    }
+    memcpy(recipients, list, listSize);
+    job->recipients = recipients;
+    job->reportTo = Monitor.hwndDlgSave;
+    job->limits = MailLimits;
+    // A server text too long for any name names no server, rather than another name cut
+    // to fit.
+    const char *server = Monitor.EmailServer ? Monitor.EmailServer : "";
+    if (strlen(server) < sizeof job->server)
+        strcpy(job->server, server);
+    // No configured text may bring its own line end: it would start a command of its own.
+    CopyWithoutLineBreaks(job->sender, sizeof job->sender, Monitor.FromAddress);
+    // With no sender, or one of blanks only, the null sender: "mail from: " with nothing
+    // or blanks after it is refused by every server.
+    if (job->sender[strspn(job->sender, " \t")] == '\0')
+        strcpy(job->sender, "<>");
+    char hostName[sizeof Monitor.MyHostName];
+    CopyWithoutLineBreaks(hostName, sizeof hostName, Monitor.MyHostName);
+    snprintf(job->subject, sizeof job->subject, "Disk Space Problem on %s.", hostName);
+    // Twice the alert's field and more: every byte of it could double on the wire. A
+    // longer text goes out cut, still a well-formed body.
+    EncodeMailBody(job->body, sizeof job->body, alert);
+    return job;
+}
+
+// The thread delivering the alert in flight; used on the dialog's thread only.
+static HANDLE MailWorker;
+
+bool MailInFlight()
+{
+    if (MailWorker && WaitForSingleObject(MailWorker, 0) == WAIT_OBJECT_0) {
+        CloseHandle(MailWorker);
+        MailWorker = nullptr;
+    }
+    return MailWorker != nullptr;
+}
+
+bool SendEmail(const char *alert)
+{
+    if (MailInFlight())
+        return false;
+    MailJob *job = CopyOfAlert(alert);
+    if (!job)
+        return false;   // out of memory: silent, like a failure once connected
+    // Nothing waits for the worker: when the program ends, it ends with it.
+    MailWorker = CreateThread(nullptr, 0, DeliverAlert, job, 0, nullptr);
+    if (!MailWorker) {
+        FreeMailJob(job);
+        ReportToDialog(Monitor.hwndDlgSave, "Unable to start connection");
+        return false;
+    }
+    return true;
 }

@@ -1,16 +1,27 @@
 // The SMTP alert mailer: one plain connection to port 25 of the mail server per
-// recipient, each carrying the fixed exchange that delivers the alert text.
+// recipient, each carrying the fixed exchange that delivers the alert text. It runs on a
+// worker thread of its own and reports what went wrong to the dialog, which shows it.
 #pragma once
 
 #include <windows.h>
 #include <cstddef>
 
-// How long one wait on the mail server may last: the connect, and each send and reply.
-// A server that stalls costs at most this per step, and the dialog answers again after.
-const DWORD MailWaitLimitMs = 15000;
+// How long each wait on the mail server may last, in milliseconds. The replies may take
+// as long as RFC 5321 (section 4.5.3.2) gives a server, so that a slow server still gets
+// the alert; the window is not held meanwhile. A connect keeps a shorter bound.
+struct MailTimeLimits {
+    DWORD connect;
+    DWORD greeting;         // the server's first reply
+    DWORD command;          // the replies to HELO, mail from and rcpt to
+    DWORD dataStart;        // the reply to data
+    DWORD dataBlock;        // each send
+    DWORD dataEnd;          // the reply after the final '.'
+    DWORD quit;             // the reply to quit: the mail has been handed over by then
+};
+const MailTimeLimits RfcMailTimeLimits = {15000, 300000, 300000, 120000, 180000, 600000, 60000};
 
-// The limit in use; tests shorten it so that a stalled server costs a second, not 15.
-extern DWORD MailWaitMs;
+// The limits an alert is handed over with; tests shorten them.
+extern MailTimeLimits MailLimits;
 
 // A recipient is kept in 100 bytes: at most 99 characters and a terminator.
 const size_t RecipientSize = 100;
@@ -30,20 +41,16 @@ bool EncodeMailBody(char *out, size_t size, const char *text);
 // Copies text into out with every CR and LF left out, cut to fit; none gives "".
 void CopyWithoutLineBreaks(char *out, size_t size, const char *text);
 
-// Sends the alert text to every recipient of EmailAddress through EmailServer.
-void SendEmail(const char *alert);
+// The length of the whole server reply at the start of data (length bytes): every line
+// up to and including the last, the one whose code is followed by a space or ends the
+// line. 0 while it is not complete; -1 when a line is no reply line (three digits first).
+int ReplyLength(const char *data, size_t length);
 
-// Starts the socket library and connects Monitor.s to port of server. False after a
-// failure that has been shown in a box and of which nothing is held any more.
-bool ConnectToHost(int port, const char *server);
+// Hands a private copy of the alert and of the mail settings in force to a worker that
+// delivers it to every recipient of EmailAddress through EmailServer, and returns at
+// once. Each failure is posted to the dialog as WM_MAILRESULT with the box text. At most
+// one alert is in flight: false, and nothing sent, while the previous one is delivered.
+bool SendEmail(const char *alert);
 
-// Closes Monitor.s and undoes the socket library start of its attempt.
-void CloseConnection();
-
-// Sends text without its terminator on Monitor.s, once. False only when the wait for the
-// server ran out; any other failure goes unnoticed.
-bool send_socket(const char *text);
-
-// Reads one reply of at most 512 bytes into Monitor.buf, its count into Monitor.len.
-// False only when the wait for the server ran out.
-bool read_socket();
+// Whether an alert handed over is still being delivered.
+bool MailInFlight();

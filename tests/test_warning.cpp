@@ -93,14 +93,20 @@ TEST_CASE("the command runs before the alert; no command or an empty one still a
 TEST_CASE("with a recipient list in force no box is shown")
 {
     MessageBoxCatcher catcher;
+    // The dialog, which would show what the mailer reports.
+    HWND hDlg = OpenMainDialog();
+    REQUIRE(hDlg != nullptr);
     PrepareCheck(50.0f, 10.0);
+    Monitor.hwndDlgSave = hDlg;
     PutTextInForce(&Monitor.EmailAddress, "ops@example.test");
     PutTextInForce(&Monitor.EmailServer, PeerAddress(25).c_str());    // aiosmtpd
     PutTextInForce(&Monitor.FromAddress, "vellmark@example.test");
     strcpy(Monitor.MyHostName, "TESTHOST");
     ClearPeerRecords();
     CheckWarning();
+    REQUIRE(WaitForMail());
     CHECK(catcher.boxes.empty());
+    DestroyWindow(hDlg);
 
     // The alert goes out by mail instead, whole.
     std::vector<DeliveredMail> mails = DeliveredMails(1);

@@ -2,6 +2,7 @@
 // handle them.
 #include "ui/dialog.h"
 
+#include "core/boxes.h"
 #include "core/drives.h"
 #include "core/monitoring.h"
 #include "core/sampling.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 static void KeepControlHandles(HWND hDlg)
 {
@@ -117,6 +119,15 @@ static void OnTimer()
         CheckWarning();
 }
 
+// The mail worker's reports share the one-at-a-time box of mail errors: with the server
+// down, a box per check would otherwise pile up.
+static void OnMailResult(char *text)
+{
+    static bool boxOpen = false;
+    ShowUnstackedBox(&boxOpen, text, "Error", MB_TOPMOST | MB_ICONERROR);
+    free(text);
+}
+
 static void OnSlider()
 {
     Monitor.TrackPosition = static_cast<int>(SendMessageA(Monitor.hWndSeconds, TBM_GETPOS, 0, 0));
@@ -212,6 +223,9 @@ INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         return FALSE;
     case WM_TRAYICON:
         OnTrayIcon(wParam, lParam);
+        return FALSE;
+    case WM_MAILRESULT:
+        OnMailResult(reinterpret_cast<char *>(lParam));
         return FALSE;
     case WM_WINDOWPOSCHANGING:
         KeepHiddenInTray(reinterpret_cast<WINDOWPOS *>(lParam));

@@ -4,7 +4,7 @@
     peers.py start DIR   start the servers, wait until all listen, record into DIR
     peers.py stop DIR    end the servers started for DIR (by the pid kept in DIR)
 
-The servers listen on port 25 of the first block of addresses 127.0.N.25 to .36 that
+The servers listen on port 25 of the first block of addresses 127.0.N.25 to .38 that
 is free (127.0.0.x when no other run holds it); DIR/ready holds the block's prefix,
 "127.0.N.", once every server listens. Every connection a server takes is written, when
 it ends, to DIR/<server>-<nnnn>.bin (nnnn counts connections across all servers, in the
@@ -24,8 +24,12 @@ joined by ';', one line each, then the message content as it stored it.
     .34  midclose answers the greeting and HELO, then closes at the next command
     .35  flood    answers the greeting and every command with 64 KB
     .36  drip     sends replies one byte a second, whatever the client sends
+    .37  strict   like good, but sends its greeting and each reply in several lines and
+                  pieces with pauses, and notes any byte that comes before a reply is whole
+    .38  picky    like good, but refuses a recipient whose name starts with "unknown"
 """
 import os
+import select
 import signal
 import socket
 import subprocess
@@ -69,9 +73,10 @@ def send(conn, text):
         pass
 
 
-def converse(conn, replies, most_lines=None):
+def converse(conn, replies, most_lines=None, unread=None):
     """Reads until the client closes (or most_lines lines have come), answering each line
-    that ends in LF with replies(line); returns every byte received."""
+    that ends in LF with replies(line); returns every byte received. unread, when given,
+    holds what came after the line being answered."""
     received = bytearray()
     pending = b""
     lines = 0
@@ -87,14 +92,23 @@ def converse(conn, replies, most_lines=None):
         while b"\n" in pending:
             line, pending = pending.split(b"\n", 1)
             lines += 1
+            if unread is not None:
+                unread[:] = pending
             answer = replies(line + b"\n")
             if answer:
                 send(conn, answer)
     return bytes(received)
 
 
-def good_replies():
+def good_replies(replies=None):
+    """Answers like a plain SMTP server; replies maps a command (or "." for the end of
+    the data) to another reply, or a function of the line giving one."""
     state = {"data": False, "quit": False}
+    replies = replies or {}
+
+    def answer(name, line, usual):
+        other = replies.get(name, usual)
+        return other(line) if callable(other) else other
 
     def reply(line):
         if state["quit"]:
@@ -102,16 +116,17 @@ def good_replies():
         if state["data"]:
             if line == b".\r\n":
                 state["data"] = False
-                return "250 queued\r\n"
+                return answer(".", line, "250 queued\r\n")
             return None
         command = line.strip().lower()
+        name = (command.split(b":")[0] if b":" in command else command.split(b" ")[0]).decode(errors="replace")
         if command == b"data":
             state["data"] = True
-            return "354 end with .\r\n"
+            return answer(name, line, "354 end with .\r\n")
         if command == b"quit":
             state["quit"] = True
-            return "221 bye\r\n"
-        return "250 ok\r\n"
+            return answer(name, line, "221 bye\r\n")
+        return answer(name, line, "250 ok\r\n")
 
     return reply
 
@@ -119,6 +134,48 @@ def good_replies():
 def serve_good(conn):
     send(conn, "220 good peer\r\n")
     return converse(conn, good_replies())
+
+
+def serve_picky(conn):
+    refuse = lambda line: "550 5.1.1 no such user\r\n" if b"unknown" in line else "250 ok\r\n"  # noqa: E731
+    send(conn, "220 picky peer\r\n")
+    return converse(conn, good_replies({"rcpt to": refuse}))
+
+
+STRICT_PAUSE_S = 0.15
+# Each reply in pieces: the lines of a multi-line reply, and lines cut in two.
+STRICT_REPLIES = {
+    "greeting": ["220-strict peer, one moment\r\n", "220-still gree", "ting\r\n", "220 ready\r\n"],
+    "helo": ["250-strict peer\r\n", "250 8BITMIME\r\n"],
+    "mail from": ["25", "0 ok\r\n"],
+    "rcpt to": ["250-looking\r\n", "250 ", "ok\r\n"],
+    "data": ["354-go ahead\r\n", "354 end with .\r\n"],
+    ".": ["250-queued\r\n", "250 as 1\r\n"],
+    "quit": ["221-bye\r\n", "221 bye\r\n"],
+}
+
+
+def serve_strict(conn):
+    """Checks before each piece of a reply whether the client sent anything after the
+    line being answered: a client that does so has not waited for the whole reply."""
+    early = []
+    unread = bytearray()  # what the client sent after the line being answered
+
+    def slowly(name):
+        def reply(line):
+            for piece in STRICT_REPLIES[name]:
+                time.sleep(STRICT_PAUSE_S)
+                if unread or select.select([conn], [], [], 0)[0]:
+                    early.append(name)
+                    break
+                send(conn, piece)
+            return None
+        return reply
+
+    slowly("greeting")(b"")
+    replies = {name: slowly(name) for name in STRICT_REPLIES}
+    received = converse(conn, good_replies(replies), unread=unread)
+    return received + b"".join(b"\n!early during the reply to " + name.encode() for name in early)
 
 
 def serve_refuse(conn):
@@ -232,13 +289,13 @@ def run_aiosmtpd(folder, address):
 
 
 def claim_addresses():
-    """Holds port 25 on the first block of addresses 127.0.N.25 to .36 that no other
+    """Holds port 25 on the first block of addresses 127.0.N.25 to .38 that no other
     process holds: test runs of other build trees may be under way at the same time."""
     for third in [0] + list(range(25, 125)):
         prefix = "127.0.%d." % third
         held = {}
         try:
-            for host in range(25, 37):
+            for host in range(25, 39):
                 if host == 30:
                     held[host] = listener(prefix + "30", 0)
                 elif host == 33:
@@ -269,6 +326,8 @@ def serve(folder):
     run_server(folder, "midclose", held[34], serve_midclose)
     run_server(folder, "flood", held[35], serve_flood)
     run_server(folder, "drip", held[36], serve_drip)
+    run_server(folder, "strict", held[37], serve_strict)
+    run_server(folder, "picky", held[38], serve_picky)
     with open(os.path.join(folder, "ready.tmp"), "w") as f:
         f.write(prefix)
     os.replace(os.path.join(folder, "ready.tmp"), os.path.join(folder, "ready"))

@@ -2,6 +2,7 @@
 #include "tests/support/testing.h"
 
 #include "core/state.h"
+#include "mail/smtp.h"
 #include "resources/resource.h"
 #include "ui/dialog.h"
 
@@ -55,6 +56,18 @@ void PumpFor(DWORD ms)
             return;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
     }
+}
+
+bool WaitForMail(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    while (MailInFlight()) {
+        if (GetTickCount() - start >= ms)
+            return false;
+        Sleep(5);
+    }
+    PumpFor(50);
+    return true;
 }
 
 void ResetMonitor()

@@ -43,6 +43,12 @@ template <typename F> bool PumpUntil(F done, DWORD ms)
     return true;
 }
 
+// Waits until the alert handed to the mail worker has been delivered, at most ms, and
+// then lets the dialog show what the worker reported. No message is handled while the
+// worker runs, so that its reports reach the dialog together, in the order made, as
+// they do when they come while a box is open. False when the worker is still busy.
+bool WaitForMail(DWORD ms = 15000);
+
 // Clears the Monitor state, as at program start (texts in force are dropped).
 void ResetMonitor();
 
