@@ -4,22 +4,26 @@ the driver (tests/driver) in the same prefix and desktop.
 
     test_e2e.py WINE_RUN VELLMARK_EXE DRIVER_EXE
 
-Four runs of the program, each checked in groups:
+Five runs of the program, each checked in groups:
   1. no settings key: the three start-up errors, the inactive window, a drive chosen,
      Start and Stop, then entries made, started, stopped and saved; ended by Exit
   2. the restart shows what was saved; Escape and WM_ENDSESSION(0) leave it running;
      ended by WM_CLOSE
   3. an automatic start mailing every second to a real SMTP server on loopback; ended
      by the tray menu's Exit while active
-  4. an automatic start hidden to the tray, restored and hidden again; ended by
+  4. an automatic start whose alert waits on a mail server that never answers: the
+     window answers, Stop works; ended by Exit while the alert still waits
+  5. an automatic start hidden to the tray, restored and hidden again; ended by
      WM_ENDSESSION(1)
 Every way out must end the program with exit code 0. Every wait is bounded, and every
 process started here is ended, also after a failure. Prints one line per check.
 """
 import os
 import select
+import socket
 import subprocess
 import sys
+import threading
 import time
 
 from aiosmtpd.controller import Controller
@@ -277,6 +281,54 @@ def mailing_autostart(server, mails):
     ends_with_zero(program, "the tray menu's Exit while active")
 
 
+def start_silent_server(address):
+    """A server on port 25 of address that takes every connection and never answers; the
+    list of connections taken fills as they come."""
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind((address, 25))
+    listener.listen(5)
+    taken = []
+
+    def take():
+        while True:
+            try:
+                taken.append(listener.accept()[0])
+            except OSError:
+                return
+
+    threading.Thread(target=take, daemon=True).start()
+    return listener, taken
+
+
+def alert_on_silent_server(address, taken):
+    seed({"Disk": "C:\\", "Warning": 10000, "Seconds": 1, "TimeType": 1, "EmailAddress": "first@example.test",
+          "EmailServer": address, "FromAddress": "vellmark@example.test", "AutoStart": "1", "AutoMin": "0"})
+    program = start_program()
+    yield program
+    must("shown", "Vellmark - Active", 15)
+    check("the alert waits on the silent server", until(lambda: len(taken) >= 1, True, 15), True)
+    longest, titles = 0, set()
+    for _ in range(20):
+        asked = time.monotonic()
+        titles.add(ask("title", WINDOW))
+        longest = max(longest, time.monotonic() - asked)
+        time.sleep(0.1)
+    print("      longest answer while the alert waits: %.0f ms" % (longest * 1000))
+    check("the window answers within a second while the alert waits", (titles, longest < 1), ({"Vellmark - Active"}, True))
+    check("the checks meanwhile send no second alert", len(taken), 1)
+    must("click", WINDOW, STOP)
+    check("Stop works while the alert waits", until(lambda: ask("title", WINDOW), "Vellmark - Inactive"), "Vellmark - Inactive")
+    check("no box is open", ask("boxes"), "")
+    asked = time.monotonic()
+    must("click", WINDOW, EXIT)
+    ends_with_zero(program, "Exit while the alert waits")
+    # The server would hold the alert for minutes; the program does not wait for it.
+    took = time.monotonic() - asked
+    print("      ended %.0f ms after Exit" % (took * 1000))
+    check("the program ends within 5 s", took < 5, True)
+
+
 def tray_autostart():
     seed({"Disk": "C:\\", "Warning": 1, "Seconds": 30, "TimeType": 1, "EmailAddress": "first@example.test",
           "EmailServer": "127.0.0.60", "AutoStart": "1", "AutoMin": "1"})
@@ -333,8 +385,15 @@ def main():
         run("restart with the saved settings", restart)
         server, mails = start_mail_server()
         run("automatic start mailing alerts", lambda: mailing_autostart(server, mails))
+        silent, taken = start_silent_server(server.hostname.rsplit(".", 1)[0] + ".61")
         server.stop()
         server = None
+        try:
+            run("an alert waiting on a silent mail server", lambda: alert_on_silent_server(silent.getsockname()[0], taken))
+        finally:
+            silent.close()
+            for conn in taken:
+                conn.close()
         run("automatic start to the tray", tray_autostart)
         ask("regdel")
     except Abort as stop:
