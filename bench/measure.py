@@ -3,7 +3,7 @@
 run, so that the ratios hold on a busy machine: a minimal dialog program built with the
 same flags, the bare drive query, and curl sending the same mails. Prints one table.
 
-    measure.py BUILD_DIR [--runs N] [--watch SECONDS] [--calls N] [--mail-rounds N]
+    measure.py BUILD_DIR [--runs N] [--watch SECONDS] [--calls N] [--mail-rounds N] [--answer-rounds N]
 
 bench/run.sh builds the programs and runs this inside the test bed (a private Wine
 prefix with its own wineserver and display: WINEPREFIX and DISPLAY are set).
@@ -13,6 +13,7 @@ import datetime
 import json
 import os
 import platform
+import select
 import shutil
 import socket
 import statistics
@@ -25,6 +26,7 @@ SETTINGS_KEY = r"HKEY_CURRENT_USER\SoftWare\Tolvane\Vellmark"
 MAIL_HOST = "127.0.0.80"     # a loopback address of the benchmark's own; the program mails port 25
 RECIPIENTS = 50
 SENDER = "vellmark@example.test"
+PROBES, PROBE_PAUSE_MS = 200, 20  # the window's answers in one round, over about 5 s of 1 s checks
 EARLY_SECONDS = 10           # the first memory reading; the second is at the end of the watch
 SETTLE_SECONDS = 5           # idle CPU is counted from this long after the window showed
 
@@ -114,6 +116,7 @@ class Bench:
         self.helper = os.path.join(build, "bench", "bench_startup.exe")
         self.sampler = os.path.join(build, "bench", "bench_sample.exe")
         self.mailer = os.path.join(build, "bench", "bench_mail.exe")
+        self.prober = os.path.join(build, "bench", "bench_probe.exe")
         self.work = tempfile.mkdtemp(prefix="vellmark-bench-")
         self.started = []       # every process started, so that none outlives the run
 
@@ -303,6 +306,45 @@ class Bench:
             sink.terminate()
             sink.wait(timeout=10)
 
+    def answer(self):
+        """The window's longest answer to WM_NULL while an alert waits on a mail server that
+        takes the connection and never answers, against the same probe on the same window
+        checking every second with no alert. Rounds alternate between the two, so that a
+        busy moment of the machine falls on both alike; each round starts the program anew."""
+        silent = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        silent.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        silent.bind((MAIL_HOST, 25))
+        silent.listen(5)    # the connection waits in the queue, never answered
+        longest = {"idle": [], "alert": []}
+        try:
+            for _ in range(self.args.answer_rounds):
+                for state in longest:
+                    if state == "idle":
+                        self.seed_monitoring(1)
+                    else:
+                        # 101 % is above any drive's free share: every check raises the alert.
+                        self.seed({"Disk": "C:\\", "Warning": 10100, "Seconds": 1, "TimeType": 1, "AutoStart": "1",
+                                   "AutoMin": "0", "EmailAddress": "bench@example.test", "EmailServer": MAIL_HOST})
+                    program = self.launch(self.vellmark)
+                    self.wine(self.helper, "wait", "Vellmark - Active", "1", "60")
+                    # The first check comes a second after the start; its alert then waits.
+                    time.sleep(1.5)
+                    out = self.wine(self.prober, "Vellmark - Active", str(PROBES), str(PROBE_PAUSE_MS)).split()
+                    longest[state].append(float(out[2]))
+                    self.close_windows("Vellmark - Active", (program,))
+            if not select.select([silent], [], [], 0)[0]:
+                raise RuntimeError("no alert reached the silent mail server")
+        finally:
+            silent.close()
+        return {state: {"median": statistics.median(values), "worst": max(values)} for state, values in longest.items()}
+
+
+def answer_row(figures, args):
+    a, i = figures["alert"], figures["idle"]
+    return (f"7 Longest answer, alert on a silent server, median of {args.answer_rounds} ({PROBES} probes each)",
+            f"{a['median']:.1f} ms (worst {a['worst']:.1f})", f"{i['median']:.1f} ms idle (worst {i['worst']:.1f})",
+            f"{ratio(a['median'], i['median']):.2f}x", "< 50 ms", verdict(a["median"] < 50))
+
 
 def pause_until(moment):
     delay = moment - time.monotonic()
@@ -418,6 +460,7 @@ def main():
     parser.add_argument("--watch", type=int, default=60, help="seconds to watch memory and CPU (default 60)")
     parser.add_argument("--calls", type=int, default=10000, help="samples and raw queries (default 10000)")
     parser.add_argument("--mail-rounds", type=int, default=3, help="alerts and curl loops (default 3)")
+    parser.add_argument("--answer-rounds", type=int, default=3, help="rounds of window probes (default 3)")
     args = parser.parse_args()
     if args.watch <= EARLY_SECONDS:
         parser.error(f"--watch must be longer than {EARLY_SECONDS} s")
@@ -432,6 +475,7 @@ def main():
         size = bench.size()
         sample = bench.sample()
         mail = bench.mail()
+        answer = bench.answer()
         startup = bench.startup()
         watch = bench.watch()
     finally:
@@ -453,7 +497,7 @@ def main():
         notes.append("Note: the shell took no tray icon, so the tray row measures a dialog without one.")
     if watch["threads_changed"]:
         notes.append("Note: a watched program started or ended threads; the CPU figure counts only live threads.")
-    print_table(table(size, startup, watch, sample, mail, args), notes)
+    print_table(table(size, startup, watch, sample, mail, args) + [answer_row(answer, args)], notes)
 
 
 if __name__ == "__main__":
