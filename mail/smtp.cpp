@@ -147,14 +147,20 @@ static void ReportToDialog(HWND dialog, const char *text)
         free(copy);
 }
 
+static timeval TimeLimit(DWORD ms)
+{
+    timeval limit;
+    limit.tv_sec = static_cast<long>(ms / 1000);
+    limit.tv_usec = static_cast<long>(ms % 1000 * 1000);
+    return limit;
+}
+
 static bool WaitUntilReadable(SOCKET s, DWORD ms)
 {
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(s, &readable);
-    timeval limit;
-    limit.tv_sec = static_cast<long>(ms / 1000);
-    limit.tv_usec = static_cast<long>(ms % 1000 * 1000);
+    timeval limit = TimeLimit(ms);
     return select(0, &readable, nullptr, nullptr, &limit) == 1;
 }
 
@@ -177,9 +183,7 @@ static bool ConnectWithinLimit(MailJob *job, const sockaddr_in *address)
     FD_SET(job->s, &writable);
     FD_ZERO(&failed);
     FD_SET(job->s, &failed);
-    timeval limit;
-    limit.tv_sec = static_cast<long>(job->limits.connect / 1000);
-    limit.tv_usec = static_cast<long>(job->limits.connect % 1000 * 1000);
+    timeval limit = TimeLimit(job->limits.connect);
     if (select(0, nullptr, &writable, &failed, &limit) <= 0 || FD_ISSET(job->s, &failed) ||
         !FD_ISSET(job->s, &writable))
         return false;
