@@ -4,14 +4,13 @@
 // what the mail worker reports.
 #include "core/state.h"
 #include "mail/smtp.h"
-#include "resources/resource.h"
 #include "tests/mail/peer_records.h"
 #include "tests/support/testing.h"
 
 #include <doctest.h>
 
 #include <winsock2.h>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
