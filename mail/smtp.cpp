@@ -283,20 +283,20 @@ static bool read_socket(MailJob *job, DWORD ms)
     }
 }
 
-// The box text for a refusal: the recipient and the first line of the server's reply.
-static void FormatRefusal(char *out, size_t size, const MailJob *job, const char *recipient)
+// The length of the first line of the last whole reply, quoted in a refusal's box.
+static int ReplyLineLength(const MailJob *job)
 {
     int line = 0;
     while (line < job->replyLength && job->buf[line] != '\r' && job->buf[line] != '\n')
         line++;
-    snprintf(out, size, "Mail server refused %s: %.*s", recipient, line, job->buf);
+    return line;
 }
 
 // The fixed exchange for one recipient on the open connection; each command waits for
 // the whole reply to the one before. A refusal (4xx or 5xx) of the greeting, mail from,
 // rcpt to, data or the final '.' ends the exchange with quit and is reported. A reply
-// that does not come whole ends it at once: the server cannot be trusted to answer the
-// next step either.
+// that does not come whole ends it at once, reported too unless the mail was already
+// taken: the server cannot be trusted to answer the next step either.
 static void RunMailExchange(MailJob *job, const char *recipient)
 {
     const MailTimeLimits &limits = job->limits;
@@ -313,18 +313,24 @@ static void RunMailExchange(MailJob *job, const char *recipient)
         {{"Subject: ", job->subject, "\r\n", "\r\n", job->body, "\r\n", ".\r\n"}, limits.dataEnd, true},
         {{"quit\r\n"}, limits.quit, false},
     };
+    char text[640];
     for (const Step &step : steps) {
-        for (const char *text : step.texts)
-            if (text && !send_socket(job, text))
-                return;
-        if (!read_socket(job, step.wait))
+        bool sent = true;
+        for (const char *piece : step.texts)
+            sent = sent && (!piece || send_socket(job, piece));
+        if (!sent || !read_socket(job, step.wait)) {
+            // Once the final '.' is answered the mail is the server's; only quit is left.
+            if (&step != &steps[sizeof steps / sizeof steps[0] - 1]) {
+                snprintf(text, sizeof text, "Mail server stopped answering before the alert reached %s", recipient);
+                ReportToDialog(job->reportTo, text);
+            }
             return;
+        }
         if (step.refusalEnds && (job->buf[0] == '4' || job->buf[0] == '5')) {
-            char refusal[640];
-            FormatRefusal(refusal, sizeof refusal, job, recipient);
+            snprintf(text, sizeof text, "Mail server refused %s: %.*s", recipient, ReplyLineLength(job), job->buf);
             if (send_socket(job, "quit\r\n"))
                 read_socket(job, limits.quit);
-            ReportToDialog(job->reportTo, refusal);
+            ReportToDialog(job->reportTo, text);
             return;
         }
     }
