@@ -85,10 +85,12 @@ static void ReadInterval()
     Monitor.Seconds = GetDlgItemInt(Monitor.hwndDlgSave, IDC_INTERVAL, nullptr, FALSE);
 }
 
+// A way out taken while validation's boxes were open refuses the start, whatever the
+// boxes answered.
 static bool EntriesAccepted()
 {
     Validating = true;
-    Monitor.Error = CheckEntries() != 0;
+    Monitor.Error = CheckEntries() != 0 || Monitor.Ending;
     Validating = false;
     return !Monitor.Error;
 }

@@ -77,6 +77,7 @@ struct MonitorState {
     HMENU PopMenu2;
     POINT lpClickPoint;
     UINT WM_TASKBARCREATED;
+    bool Ending;                    // a way out was taken: no check, start or icon after it
 
     // Box reading scratch: the length last read.
     int len;

@@ -49,10 +49,11 @@ int CheckEntries()
         ShowWarning("Seconds Delay must be selected");
         return 1;
     }
-    // Esc and the close button answer IDCANCEL as well.
+    // Only OK goes on: Esc and the close button answer IDCANCEL, and a box ended by the
+    // program's end answers nothing.
     if (!Monitor.EmailAddress &&
         MessageBoxA(nullptr, "Email not entered. Message will be displayed on screen", "Warning",
-                    MB_TOPMOST | MB_ICONQUESTION | MB_OKCANCEL) == IDCANCEL)
+                    MB_TOPMOST | MB_ICONQUESTION | MB_OKCANCEL) != IDOK)
         return 1;
     if (Monitor.EmailAddress && !Monitor.EmailServer) {
         ShowWarning("Email Server must be entered if email address entered");

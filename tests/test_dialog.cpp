@@ -3,6 +3,7 @@
 #include "core/state.h"
 #include "resources/resource.h"
 #include "tests/support/fakedisk.h"
+#include "tests/support/faketray.h"
 #include "tests/support/testing.h"
 #include "ui/dialog.h"
 #include "ui/tray.h"
@@ -21,6 +22,7 @@ struct Started {
     template <typename F> explicit Started(F prepare)
     {
         ResetMonitor();
+        FakeTrayIconShown = false;
         FakeDiskFails = false;
         FakeDiskSize = 100 * GiB;
         FakeDiskFree = 25 * GiB;
@@ -244,7 +246,14 @@ TEST_CASE("the tray: hide, menu, restore by double click or Restore, and staying
     CHECK(IsWindowVisible(d.hDlg));
 }
 
-TEST_CASE("the ways out end the dialog with 0, while Escape and a cancelled log-off do not")
+// Whether a quit message waits in this thread's queue; takes it out.
+bool QuitPosted()
+{
+    MSG msg;
+    return PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+}
+
+TEST_CASE("the ways out end the dialog with 0 and stop the checks at once, while Escape and a cancelled log-off do not")
 {
     struct Row { UINT msg; WPARAM wParam; INT_PTR result; bool ends; } rows[] = {
         {WM_COMMAND, IDC_EXIT, TRUE, true},  {WM_COMMAND, IDM_EXIT, TRUE, true},
@@ -255,9 +264,105 @@ TEST_CASE("the ways out end the dialog with 0, while Escape and a cancelled log-
         CAPTURE(row.msg);
         CAPTURE(row.wParam);
         Started d;
+        SetTimer(d.hDlg, IDT_CHECK, 60000, nullptr);
         CHECK(DialogProc(d.hDlg, row.msg, row.wParam, 0) == row.result);
         // EndDialog hides a dialog that runs without its modal loop.
         CHECK(IsWindowVisible(d.hDlg) == !row.ends);
+        CHECK(QuitPosted() == row.ends);
+        CHECK(KillTimer(d.hDlg, IDT_CHECK) == !row.ends);
+
+        // A tick already queued, or Minimize To Tray, changes nothing any more.
+        FakeDiskFree = 5 * GiB;
+        Monitor.WarningLevel = 10;
+        MessageBoxCatcher catcher;
+        SendMessageA(d.hDlg, WM_TIMER, IDT_CHECK, 0);
+        d.Command(IDC_MINIMIZE);
+        CHECK(catcher.boxes.empty() == row.ends);
+        CHECK(FakeTrayIconShown == !row.ends);
+    }
+}
+
+// A way out taken from inside an open message box, as a user does from the tray menu or
+// the window while the box waits. The box must end by itself; an answer after 10 s
+// would mean it did not, and is recorded.
+struct WayOutInBox {
+    static UINT msg;
+    static WPARAM wParam;
+    static bool thenOk, answeredLate;
+    static HWND box;
+    HHOOK hook;
+    WayOutInBox(UINT m, WPARAM w, bool ok)
+    {
+        msg = m;
+        wParam = w;
+        thenOk = ok;
+        answeredLate = false;
+        box = nullptr;
+        hook = SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId());
+    }
+    ~WayOutInBox() { UnhookWindowsHookEx(hook); }
+    static LRESULT CALLBACK Hook(int code, WPARAM w, LPARAM l)
+    {
+        char cls[32] = "";
+        if (code == HCBT_ACTIVATE && !box && GetClassNameA((HWND)w, cls, sizeof cls) && !lstrcmpA(cls, "#32770") &&
+            GetDlgItem((HWND)w, 0xFFFF)) {
+            box = (HWND)w;
+            PostMessageA(Monitor.hwndDlgSave, msg, wParam, 0);
+            if (thenOk)
+                PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            SetTimer(nullptr, 0, 10000, [](HWND, UINT, UINT_PTR id, DWORD) {
+                KillTimer(nullptr, id);
+                if (IsWindow(box)) {
+                    answeredLate = true;
+                    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+                }
+            });
+        }
+        return CallNextHookEx(nullptr, code, w, l);
+    }
+};
+UINT WayOutInBox::msg;
+WPARAM WayOutInBox::wParam;
+bool WayOutInBox::thenOk, WayOutInBox::answeredLate;
+HWND WayOutInBox::box;
+
+TEST_CASE("a way out taken with a box open ends the program: no further check, no start, no icon")
+{
+    enum Opened { Alert, Question, NoLevel };
+    struct Row { const char *what; Opened opened; UINT msg; WPARAM wParam; bool thenOk; } rows[] = {
+        {"the alert box, Exit", Alert, WM_COMMAND, IDC_EXIT, false},
+        {"the alert box, log-off", Alert, WM_ENDSESSION, TRUE, false},
+        {"the e-mail question, tray Exit", Question, WM_COMMAND, IDM_EXIT, false},
+        {"the e-mail question, tray Exit, then OK", Question, WM_COMMAND, IDM_EXIT, true},
+        {"the no-level message, close, then OK", NoLevel, WM_CLOSE, 0, true},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.what);
+        Started d([] { strcpy(Monitor.StartDisk, "C:\\"); });
+        SetDlgItemTextA(d.hDlg, IDC_WARNING, row.opened == NoLevel ? "" : "50");
+        SetDlgItemTextA(d.hDlg, IDC_INTERVAL, "30");
+        CheckDlgButton(d.hDlg, IDC_AUTOMIN, BST_CHECKED);   // a start would hide to the tray
+        TrayCalls.clear();
+        {
+            WayOutInBox wayOut(row.msg, row.wParam, row.thenOk);
+            if (row.opened == Alert) {
+                Monitor.WarningLevel = 50;
+                SendMessageA(d.hDlg, WM_TIMER, IDT_CHECK, 0);
+            } else {
+                d.Command(IDM_START);
+            }
+            CHECK(WayOutInBox::box != nullptr);
+            CHECK_FALSE(WayOutInBox::answeredLate);
+        }
+        CHECK(QuitPosted());
+        CHECK_FALSE(IsWindowVisible(d.hDlg));
+        CHECK_FALSE(KillTimer(d.hDlg, IDT_CHECK));
+        CHECK_FALSE(FakeTrayIconShown);
+        for (const TrayCall &call : TrayCalls)
+            CHECK(call.message != NIM_ADD);
+        char title[64] = "";
+        GetWindowTextA(d.hDlg, title, sizeof title);
+        CHECK(std::string(title) == "Vellmark - Inactive");
     }
 }
 

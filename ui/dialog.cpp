@@ -168,10 +168,18 @@ static void OnUnitChosen(int code)
     SetUpUnit(code, UnitForCode(code).defaultPosition, true);
 }
 
+// Every way out comes here. EndDialog alone only marks the dialog: a message box open at
+// that moment runs a loop of its own, in which the checks would go on ticking until
+// somebody closed it. So the check timer stops at once, nothing is dispatched or started
+// after this, and the quit message ends every modal loop, open boxes included, down to
+// the dialog's own, each passing it on to the loop below.
 static void EndProgram(HWND hDlg)
 {
+    Monitor.Ending = true;
+    KillTimer(hDlg, IDT_CHECK);
     NotifyTray(NIM_DELETE);
     EndDialog(hDlg, 0);
+    PostQuitMessage(0);
 }
 
 static INT_PTR OnCommand(HWND hDlg, int id, int notification)
@@ -203,6 +211,9 @@ static INT_PTR OnCommand(HWND hDlg, int id, int notification)
 INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     Monitor.hwndDlgSave = hDlg;
+    // A tick or a command already queued, or delivered inside a box, while the program ends.
+    if (Monitor.Ending)
+        return FALSE;
     if (uMsg == Monitor.WM_TASKBARCREATED && uMsg != 0) {
         OnTaskbarCreated();
         return FALSE;

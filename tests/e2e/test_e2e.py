@@ -15,6 +15,8 @@ Five runs of the program, each checked in groups:
      window answers, Stop works; ended by Exit while the alert still waits
   5. an automatic start hidden to the tray, restored and hidden again; ended by
      WM_ENDSESSION(1)
+  5. four more runs, each ended by one way out while a message box is open: the
+     e-mail question at start-up, or the alert box of a check every second
 Every way out must end the program with exit code 0. Every wait is bounded, and every
 process started here is ended, also after a failure. Prints one line per check.
 """
@@ -131,9 +133,9 @@ def start_program():
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def ends_with_zero(program, what):
+def ends_with_zero(program, what, seconds=15):
     try:
-        code = program.wait(15)
+        code = program.wait(seconds)
     except subprocess.TimeoutExpired:
         code = "still running"
     check("%s ends the program with exit code 0" % what, code, 0)
@@ -356,6 +358,25 @@ def tray_autostart():
     ends_with_zero(program, "WM_ENDSESSION(1)")
 
 
+def box_open_at_exit(label, way, box):
+    """Ends the program by one way out while a box is open. A box's own loop used to
+    keep the program alive, checking on, until somebody closed the box."""
+    def scenario():
+        seed({"Disk": "C:\\", "Warning": 10000, "Seconds": 1, "TimeType": 1, "AutoStart": "1", "AutoMin": "0"})
+        program = start_program()
+        yield program
+        check("the e-mail question at start-up", ask("box", "Warning", 15),
+              "Email not entered. Message will be displayed on screen")
+        if box == "WARNING!!!":
+            must("answer", "Warning", IDOK)
+            check("a check below the level shows the alert", ask("box", box, 10).startswith("Free disk space"), True)
+        must("post", WINDOW, *way)
+        # It ends at once; the bound only leaves room for a loaded machine.
+        ends_with_zero(program, "%s with the box %s open" % (label, box), 5)
+        check("no box is left", ask("boxes"), "")
+    return scenario
+
+
 def run(title, scenario):
     """Runs one scenario, a generator that yields the program it started as soon as it
     has started it, so that the program is ended here whatever happens after."""
@@ -395,6 +416,11 @@ def main():
             for conn in taken:
                 conn.close()
         run("automatic start to the tray", tray_autostart)
+        for label, way, box in [("WM_ENDSESSION(1)", (WM_ENDSESSION, 1, 0), "Warning"),
+                                ("Exit", (WM_COMMAND, EXIT, 0), "WARNING!!!"),
+                                ("the tray menu's Exit", (WM_COMMAND, IDM_EXIT, 0), "WARNING!!!"),
+                                ("WM_CLOSE", (WM_CLOSE, 0, 0), "WARNING!!!")]:
+            run("%s with the box %s open" % (label, box), box_open_at_exit(label, way, box))
         ask("regdel")
     except Abort as stop:
         failures.append(str(stop))
