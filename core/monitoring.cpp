@@ -85,13 +85,29 @@ static void ReadInterval()
     Monitor.Seconds = GetDlgItemInt(Monitor.hwndDlgSave, IDC_INTERVAL, nullptr, FALSE);
 }
 
+// Points the sampler at the drive in force, shown selected. The drive list stays usable
+// while validation's boxes are open, and a drive chosen there is sampled at once; going
+// active on it would watch one drive under the other's name. The marks of the other
+// drive go with it.
+static void WatchDriveInForce()
+{
+    if (Monitor.pszDrive && lstrcmpiA(Monitor.pszDrive, Monitor.DiskToMonitor) == 0)
+        return;
+    lstrcpynA(Monitor.buffer, Monitor.DiskToMonitor, sizeof Monitor.buffer);
+    Monitor.pszDrive = Monitor.buffer;
+    SendMessageA(Monitor.hWndDisk, CB_SELECTSTRING, (WPARAM)-1, (LPARAM)Monitor.buffer);
+    ResetMarks();
+}
+
 // A way out taken while validation's boxes were open refuses the start, whatever the
-// boxes answered.
+// boxes answered. Accepted entries are watched as they are named.
 static bool EntriesAccepted()
 {
     Validating = true;
     Monitor.Error = CheckEntries() != 0 || Monitor.Ending;
     Validating = false;
+    if (!Monitor.Error)
+        WatchDriveInForce();
     return !Monitor.Error;
 }
 

@@ -76,6 +76,12 @@ void DisplayHighLow()
     ReplaceBoxText(Monitor.hLowPercent, text);
 }
 
+void ResetMarks()
+{
+    Monitor.highgb = Monitor.lowgb = Monitor.highpercent = Monitor.lowpercent = 0;
+    DisplayHighLow();
+}
+
 void GetCurrentDiskUsage()
 {
     // A failed query leaves the counts as they were; the sample goes on with them.

@@ -32,3 +32,6 @@ void QueryDiskSpace();
 
 void GetCurrentDiskUsage();
 void DisplayHighLow();
+
+// Sets the four marks to 0, unset, and shows them.
+void ResetMarks();

@@ -52,7 +52,7 @@ struct Entries {
             i = SendDlgItemMessageA(hDlg, IDC_DISK, CB_ADDSTRING, 0, (LPARAM)root);
         SendDlgItemMessageA(hDlg, IDC_DISK, CB_SETCURSEL, i, 0);
     }
-    void Command(int id) { SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+    void Command(int id, int code = BN_CLICKED) { SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(id, code), 0); }
     // Whether the check timer was armed; it is not afterwards.
     bool KillCheckTimer() { return KillTimer(hDlg, IDT_CHECK) != 0; }
     // The title and how many entry controls, Stop, and other controls are enabled.
@@ -256,6 +256,25 @@ TEST_CASE("unit set-up clamps into the unit's range and fills label and box only
     CHECK(SendMessageA(Monitor.hWndSeconds, TBM_GETPOS, 0, 0) == 30);
     CHECK(ControlText(d.hDlg, IDC_INTERVAL) == "100");
     CHECK(ControlText(d.hDlg, IDC_TIMETYPE) == "Minutes");
+}
+
+TEST_CASE("a drive chosen while Start's question is open: the drive named is the drive watched")
+{
+    Entries d;
+    SetDlgItemTextA(d.hDlg, IDC_EMAIL, "");
+    MessageBoxCatcher catcher;
+    catcher.whileOpen = [&] {
+        d.SelectDrive("Z:\\");
+        d.Command(IDC_DISK, CBN_SELCHANGE);
+        CHECK(std::string(Monitor.pszDrive) == "Z:\\");
+    };
+    d.Command(IDC_START);
+    REQUIRE(catcher.boxes.size() == 1);
+    CHECK(d.State() == Active);
+    CHECK(std::string(Monitor.pszDrive) == "C:\\");
+    CHECK(std::string(Monitor.DiskToMonitor) == "C:\\");
+    CHECK(ControlText(d.hDlg, IDC_DISK) == "C:\\");
+    CHECK(d.KillCheckTimer());
 }
 
 TEST_CASE("a Start pressed while validation asks its question is ignored")

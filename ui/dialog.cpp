@@ -39,11 +39,6 @@ static void KeepControlHandles(HWND hDlg)
     Monitor.hCommand = GetDlgItem(hDlg, IDC_COMMAND);
 }
 
-static void ClearMarks()
-{
-    Monitor.highgb = Monitor.lowgb = Monitor.highpercent = Monitor.lowpercent = 0;
-}
-
 // The stored unit goes on the slider at the stored count: 1 seconds, 2 minutes, and
 // every other code hours.
 static void PutStoredUnitInForce()
@@ -85,7 +80,7 @@ static INT_PTR OnInitDialog(HWND hDlg)
     KeepControlHandles(hDlg);
     Monitor.HostNameLength = sizeof Monitor.MyHostName;
     GetComputerNameA(Monitor.MyHostName, &Monitor.HostNameLength);
-    ClearMarks();
+    ResetMarks();
     SendMessageA(Monitor.hWndSeconds, TBM_SETPOS, TRUE, 30);
     HICON icon = LoadIconA(Monitor.hInst, MAKEINTRESOURCEA(IDI_VELLMARK));
     SendMessageA(hDlg, WM_SETICON, ICON_SMALL, (LPARAM)icon);
@@ -134,18 +129,12 @@ static void OnSlider()
     SetDlgItemInt(Monitor.hwndDlgSave, IDC_INTERVAL, Monitor.TrackPosition, TRUE);
 }
 
-static void OnReset()
-{
-    ClearMarks();
-    DisplayHighLow();
-}
-
 // Another drive is watched at once, with fresh marks; the drive in force (named in the
 // tooltip and the alert) changes only with the next Start.
 static void OnDriveSelected()
 {
     Monitor.pszDrive = ReadSelectedDrive() ? Monitor.buffer : "C:\\";
-    OnReset();
+    ResetMarks();
     GetCurrentDiskUsage();
 }
 
@@ -189,7 +178,7 @@ static INT_PTR OnCommand(HWND hDlg, int id, int notification)
     case IDC_START:     StartMonitoring();              return TRUE;
     case IDC_STOP:      StopMonitoring();               return TRUE;
     case IDC_EXIT:      EndProgram(hDlg);               return TRUE;
-    case IDC_RESET:     OnReset();                      return FALSE;
+    case IDC_RESET:     ResetMarks();                   return FALSE;
     case IDC_MINIMIZE:  MiniMizeToTray();               return FALSE;
     case IDM_START:     StartMonitoringFromTray();      return TRUE;
     case IDM_STOP:      StopMonitoring();               return TRUE;

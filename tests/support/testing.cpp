@@ -36,6 +36,8 @@ LRESULT CALLBACK MessageBoxCatcher::Hook(int code, WPARAM wParam, LPARAM lParam)
             GetWindowTextA(box, caption, sizeof caption);
             GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
             current_->boxes.push_back({caption, text});
+            if (current_->whileOpen)
+                current_->whileOpen();
             PostMessageA(box, WM_COMMAND, MAKEWPARAM(current_->answer_, BN_CLICKED), 0);
         }
     }

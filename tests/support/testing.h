@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ public:
     ~MessageBoxCatcher();
     void SetAnswer(int answer) { answer_ = answer; }
     std::vector<CapturedBox> boxes;
+    // Called while each box is open, before it is answered, as a user acting meanwhile.
+    std::function<void()> whileOpen;
 
 private:
     static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam);
