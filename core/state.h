@@ -73,8 +73,8 @@ struct MonitorState {
     NOTIFYICONDATAA IconData;
     char TrayText[200];
     BOOL Minimized;
-    HMENU PopMenu;
-    HMENU PopMenu2;
+    HMENU PopMenu;                  // the tray menu while it is open
+    HMENU PopMenu2;                 // the unit menu while it is open
     POINT lpClickPoint;
     UINT WM_TASKBARCREATED;
     bool Ending;                    // a way out was taken: no check, start or icon after it

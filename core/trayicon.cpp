@@ -33,7 +33,17 @@ void NotifyTray(DWORD message)
     if (message == NIM_MODIFY &&
         (!IconShown || memcmp(&IconRecordTaken, &Monitor.IconData, sizeof IconRecordTaken) == 0))
         return;
+    // The thread takes messages sent to it while the shell answers, and one of them can
+    // call here again: the call made last has the last word on the icon.
+    static unsigned calls;
+    unsigned call = ++calls;
     bool taken = Shell_NotifyIconA(message, &Monitor.IconData) != FALSE;
+    // A shell busy at sign-in can refuse an icon it then shows, and a shell that kept our
+    // icon refuses to add it again: a change tells whether it is there.
+    if (!taken && message == NIM_ADD)
+        taken = Shell_NotifyIconA(NIM_MODIFY, &Monitor.IconData) != FALSE;
+    if (call != calls)
+        return;
     if (message == NIM_DELETE) {
         IconShown = false;
     } else if (taken) {
@@ -53,19 +63,43 @@ void InitNotifyIconData(HWND hDlg)
     SetTrayTip("Vellmark - Inactive");
 }
 
+// Brings the window and the icon in line with the in-tray state. The shell's calls and
+// ShowWindow wait on other programs, and meanwhile the thread runs the messages sent to
+// it: the shell sends the icon's clicks, so a double click can restore inside a hide, and
+// the hide's caller then undid the restore, leaving the window hidden without an icon.
+// Now the state is set first, the last request names it, and the outermost call goes on
+// until window and icon show what it names.
+static void ShowTrayState()
+{
+    static bool showing;
+    if (showing)
+        return;
+    showing = true;
+    BOOL inTray;
+    do {
+        inTray = Monitor.Minimized;
+        if (inTray) {
+            NotifyTray(NIM_ADD);
+            ShowWindow(Monitor.hwndDlgSave, SW_HIDE);
+        } else {
+            NotifyTray(NIM_DELETE);
+            ShowWindow(Monitor.hwndDlgSave, SW_SHOW);
+        }
+    } while (inTray != Monitor.Minimized);
+    showing = false;
+}
+
 void MiniMizeToTray()
 {
-    NotifyTray(NIM_ADD);
-    ShowWindow(Monitor.hwndDlgSave, SW_HIDE);
     Monitor.Minimized = TRUE;
+    ShowTrayState();
 }
 
 void RestoreFromTray()
 {
-    NotifyTray(NIM_DELETE);
-    // Cleared first: while it is set, the dialog refuses to be shown (see KeepHiddenInTray).
+    // While it is set, the dialog refuses to be shown (see KeepHiddenInTray).
     Monitor.Minimized = FALSE;
-    ShowWindow(Monitor.hwndDlgSave, SW_SHOW);
+    ShowTrayState();
 }
 
 bool KeepHiddenInTray(WINDOWPOS *pos)

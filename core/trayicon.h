@@ -18,7 +18,8 @@ void NotifyTray(DWORD message);
 // Puts text into the tray record's tip, cut to 63 characters.
 void SetTrayTip(const char *text);
 
-// Hides the dialog and shows the icon; RestoreFromTray undoes it.
+// Hides the dialog and shows the icon; RestoreFromTray undoes it. Either may be asked for
+// inside the other: the last one asked for holds.
 void MiniMizeToTray();
 void RestoreFromTray();
 

@@ -49,17 +49,21 @@ struct Started {
 };
 
 // Opens a popup menu by sending msg to the dialog, and records its entries as
-// "Text[*]" (checked) or "Text[-]" (greyed) before closing it unchosen.
+// "Text[*]" (checked) or "Text[-]" (greyed) before closing it unchosen; the menu must be
+// gone once it has closed.
 std::string MenuShownBy(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam, HMENU *menu)
 {
     static std::string seen;
     static HMENU *watched;
+    static HMENU opened;
     seen.clear();
     watched = menu;
+    opened = nullptr;
     // The menu runs its own loop; a thread timer reaches into it.
     UINT_PTR timer = SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) {
         if (!*watched || !IsMenu(*watched) || !seen.empty())
             return;
+        opened = *watched;
         for (int i = 0; i < GetMenuItemCount(*watched); i++) {
             char text[32] = "";
             GetMenuStringA(*watched, i, text, sizeof text, MF_BYPOSITION);
@@ -71,6 +75,9 @@ std::string MenuShownBy(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam, HMENU
     *menu = nullptr;
     SendMessageA(hDlg, msg, wParam, lParam);
     KillTimer(nullptr, timer);
+    CHECK(opened != nullptr);
+    CHECK_FALSE(IsMenu(opened));
+    CHECK(*menu == nullptr);
     return seen;
 }
 
@@ -244,6 +251,7 @@ TEST_CASE("the tray: hide, menu, restore by double click or Restore, and staying
     CHECK(IsWindowVisible(d.hDlg));
     SendMessageA(d.hDlg, Monitor.WM_TASKBARCREATED, 0, 0);    // shown: nothing to put back
     CHECK(IsWindowVisible(d.hDlg));
+    CHECK_FALSE(FakeTrayIconShown);
 }
 
 // Whether a quit message waits in this thread's queue; takes it out.

@@ -1,6 +1,6 @@
 // What the user sees stays current: a box shows the latest text whatever it showed
-// before, and the tray tooltip follows every change while the icon is shown, sending
-// nothing that would change nothing.
+// before, the tray tooltip follows every change while the icon is shown, sending nothing
+// that would change nothing, and window and icon end as last asked, hide or restore.
 #include "core/monitoring.h"
 #include "core/sampling.h"
 #include "core/state.h"
@@ -27,6 +27,8 @@ struct TrayDialog {
         FakeDiskFree = 25 * GiB;
         FakeTrayRefuses = false;
         FakeTrayIconShown = false;
+        FakeTrayAddFailsButShows = false;
+        FakeTrayMeanwhile = nullptr;
         hDlg = OpenMainDialog();
         REQUIRE(hDlg != nullptr);
         PutTextInForce(&Monitor.DiskToMonitor, "C:\\");
@@ -34,10 +36,12 @@ struct TrayDialog {
     }
     ~TrayDialog()
     {
+        FakeTrayMeanwhile = nullptr;
         FakeTrayRefuses = false;
         NotifyTray(NIM_DELETE);
         DestroyWindow(hDlg);
     }
+    void Command(int id) { SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
     static void Sample(ULONGLONG freeGiB)
     {
         FakeDiskFree = freeGiB * GiB;
@@ -121,11 +125,12 @@ TEST_CASE("a refused icon or a refused change is sent again once the shell takes
     TrayDialog d;
     FakeTrayRefuses = true;                     // no shell yet, as at an early sign-in
     MiniMizeToTray();
-    CHECK(d.Calls() == "add Vellmark - Inactive\n");     // start-up's tip, as nothing was sampled since
+    // Start-up's tip, as nothing was sampled since; a refused add is asked about once more.
+    CHECK(d.Calls() == "add Vellmark - Inactive\nmodify Vellmark - Inactive\n");
     d.Sample(20);
     CHECK(d.Calls() == "");
     FakeTrayRefuses = false;
-    OnTaskbarCreated();                         // the shell is up: the icon, with the latest tip
+    SendMessageA(d.hDlg, Monitor.WM_TASKBARCREATED, 0, 0);   // the shell is up: the icon, with the latest tip
     CHECK(d.Calls() == "add " + Tip(20, 25, 20));
 
     FakeTrayRefuses = true;
@@ -136,4 +141,108 @@ TEST_CASE("a refused icon or a refused change is sent again once the shell takes
     CHECK(d.Calls() == "modify " + Tip(15, 25, 15));
     d.Sample(15);
     CHECK(d.Calls() == "");
+}
+
+TEST_CASE("an add the busy shell reports failed while it shows the icon: the tooltip still follows")
+{
+    TrayDialog d;
+    FakeTrayAddFailsButShows = true;
+    MiniMizeToTray();
+    CHECK(d.Calls() == "add Vellmark - Inactive\nmodify Vellmark - Inactive\n");
+    d.Sample(15);
+    CHECK(d.Calls() == "modify " + Tip(15, 25, 15));
+    StopMonitoring();
+    CHECK(d.Calls() == "modify Vellmark - Inactive\n");
+}
+
+TEST_CASE("a new taskbar gets the icon back when the program is in the tray, not when its window is merely hidden")
+{
+    TrayDialog d;
+    SendMessageA(d.hDlg, Monitor.WM_TASKBARCREATED, 0, 0);     // shown
+    ShowWindow(d.hDlg, SW_HIDE);                                // as before the first showing
+    SendMessageA(d.hDlg, Monitor.WM_TASKBARCREATED, 0, 0);
+    CHECK(d.Calls() == "");
+    MiniMizeToTray();
+    FakeTrayIconShown = false;                                  // the shell restarted
+    d.Calls();
+    SendMessageA(d.hDlg, Monitor.WM_TASKBARCREATED, 0, 0);
+    CHECK(d.Calls() == "add Vellmark - Inactive\n");
+    CHECK(FakeTrayIconShown);
+}
+
+namespace {
+
+// Window and icon as the user finds them, and whether a double click then restores.
+std::string Found(HWND hDlg)
+{
+    std::string found = std::string(IsWindowVisible(hDlg) ? "shown" : "hidden") +
+                        (FakeTrayIconShown ? " with icon" : " without icon");
+    if (!IsWindowVisible(hDlg)) {
+        FakeTrayMeanwhile = nullptr;
+        SendMessageA(hDlg, WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
+        found += IsWindowVisible(hDlg) && !FakeTrayIconShown ? ", restored" : ", stuck";
+    }
+    return found;
+}
+
+HWND ShowHooked;
+LRESULT CALLBACK RestoreWhileHiding(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT *sent = reinterpret_cast<const CWPSTRUCT *>(lParam);
+    if (code == HC_ACTION && sent->hwnd == ShowHooked && sent->message == WM_SHOWWINDOW && !sent->wParam) {
+        ShowHooked = nullptr;
+        SendMessageA(sent->hwnd, WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+TEST_CASE("hide and restore in any order and at any speed end as last asked, never stuck hidden")
+{
+    {
+        INFO("a double click that arrives while the shell adds the icon");
+        TrayDialog d;
+        FakeTrayMeanwhile = [&](DWORD message) {
+            if (message == NIM_ADD)
+                SendMessageA(d.hDlg, WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
+        };
+        d.Command(IDC_MINIMIZE);
+        CHECK(Found(d.hDlg) == "shown without icon");
+    }
+    {
+        INFO("a double click that arrives while the window hides");
+        TrayDialog d;
+        ShowHooked = d.hDlg;
+        HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, RestoreWhileHiding, nullptr, GetCurrentThreadId());
+        d.Command(IDC_MINIMIZE);
+        UnhookWindowsHookEx(hook);
+        CHECK(ShowHooked == nullptr);
+        CHECK(Found(d.hDlg) == "shown without icon");
+    }
+    {
+        INFO("a hide that arrives while the shell removes the icon");
+        TrayDialog d;
+        d.Command(IDC_MINIMIZE);
+        FakeTrayMeanwhile = [&](DWORD message) {
+            if (message == NIM_DELETE) {
+                FakeTrayMeanwhile = nullptr;
+                d.Command(IDC_MINIMIZE);
+            }
+        };
+        d.Command(IDM_RESTORE);
+        CHECK(Found(d.hDlg) == "hidden with icon, restored");
+    }
+    const struct { UINT first, second; const char *found; } orders[] = {
+        {IDC_MINIMIZE, IDM_RESTORE, "shown without icon"},
+        {IDM_RESTORE, IDC_MINIMIZE, "hidden with icon, restored"},
+    };
+    for (const auto &order : orders) {
+        INFO("posted at once: ", order.first, " then ", order.second);
+        TrayDialog d;
+        PostMessageA(d.hDlg, WM_COMMAND, MAKEWPARAM(order.first, BN_CLICKED), 0);
+        PostMessageA(d.hDlg, WM_COMMAND, MAKEWPARAM(order.second, BN_CLICKED), 0);
+        PumpFor(100);
+        CHECK(Found(d.hDlg) == order.found);
+    }
 }

@@ -146,7 +146,7 @@ static void ShowUnitMenu()
                 : Monitor.TimeType == 3 ? IDM_HOURS : 0;
     if (checked)
         CheckMenuItem(Monitor.PopMenu2, checked, MF_BYCOMMAND | MF_CHECKED);
-    ShowPopupMenu(Monitor.PopMenu2);
+    ShowPopupMenu(&Monitor.PopMenu2);
 }
 
 // A unit chosen from the menu takes effect at the next Start; the slider moves to the

@@ -22,14 +22,17 @@ void AllowTaskbarCreated(HWND hDlg)
         allow(hDlg, Monitor.WM_TASKBARCREATED, MSGFLT_ALLOW, nullptr);
 }
 
-void ShowPopupMenu(HMENU menu)
+void ShowPopupMenu(HMENU *menu)
 {
     // The menu closes properly on a click elsewhere only when its owner is the
     // foreground window; WM_NULL afterwards lets the owner see the menu has gone.
     SetForegroundWindow(Monitor.hwndDlgSave);
-    TrackPopupMenu(menu, TPM_BOTTOMALIGN, Monitor.lpClickPoint.x, Monitor.lpClickPoint.y, 0, Monitor.hwndDlgSave,
+    TrackPopupMenu(*menu, TPM_BOTTOMALIGN, Monitor.lpClickPoint.x, Monitor.lpClickPoint.y, 0, Monitor.hwndDlgSave,
                    nullptr);
     SendMessageA(Monitor.hwndDlgSave, WM_NULL, 0, 0);
+    // The choice is already posted as a command; the menu is built anew at every click.
+    DestroyMenu(*menu);
+    *menu = nullptr;
 }
 
 HMENU CreatePopupMenuAtCursor(const MenuEntry *entries, size_t count)
@@ -48,7 +51,7 @@ static void ShowTrayMenu()
     static const MenuEntry entries[] = {
         {IDM_RESTORE, "Restore"}, {IDM_START, "Start"}, {IDM_STOP, "Stop"}, {IDM_EXIT, "Exit"}};
     Monitor.PopMenu = CreatePopupMenuAtCursor(entries, sizeof entries / sizeof entries[0]);
-    ShowPopupMenu(Monitor.PopMenu);
+    ShowPopupMenu(&Monitor.PopMenu);
 }
 
 void OnTrayIcon(WPARAM id, LPARAM mouseMessage)
@@ -65,8 +68,10 @@ void OnTrayIcon(WPARAM id, LPARAM mouseMessage)
     }
 }
 
+// By the program's own in-tray state, not by the window's visibility: at sign-in a
+// start-up box can be open before the window is first shown, and the icon would stay.
 void OnTaskbarCreated()
 {
-    if (!IsWindowVisible(Monitor.hwndDlgSave))
+    if (Monitor.Minimized)
         NotifyTray(NIM_ADD);
 }

@@ -14,8 +14,9 @@ struct MenuEntry {
 // the entries, appended in order.
 HMENU CreatePopupMenuAtCursor(const MenuEntry *entries, size_t count);
 
-// Opens a popup menu at Monitor.lpClickPoint, owned by the dialog, bottom edge there.
-void ShowPopupMenu(HMENU menu);
+// Opens a popup menu at Monitor.lpClickPoint, owned by the dialog, bottom edge there;
+// once it has closed, destroys it and clears *menu.
+void ShowPopupMenu(HMENU *menu);
 
 // Lets the shell's "TaskbarCreated" broadcast reach the dialog also when it runs elevated.
 void AllowTaskbarCreated(HWND hDlg);

@@ -8,10 +8,11 @@
 std::vector<TrayCall> TrayCalls;
 bool FakeTrayRefuses = false;
 bool FakeTrayIconShown = false;
+bool FakeTrayAddFailsButShows = false;
+std::function<void(DWORD message)> FakeTrayMeanwhile;
 
-static BOOL WINAPI AnswerTrayCall(DWORD message, PNOTIFYICONDATAA data)
+static BOOL Act(DWORD message)
 {
-    TrayCalls.push_back({message, data->szTip});
     if (FakeTrayRefuses)
         return FALSE;
     switch (message) {
@@ -19,7 +20,7 @@ static BOOL WINAPI AnswerTrayCall(DWORD message, PNOTIFYICONDATAA data)
         if (FakeTrayIconShown)
             return FALSE;
         FakeTrayIconShown = true;
-        return TRUE;
+        return !FakeTrayAddFailsButShows;
     case NIM_MODIFY:
         return FakeTrayIconShown;
     case NIM_DELETE: {
@@ -29,6 +30,15 @@ static BOOL WINAPI AnswerTrayCall(DWORD message, PNOTIFYICONDATAA data)
     }
     }
     return FALSE;
+}
+
+static BOOL WINAPI AnswerTrayCall(DWORD message, PNOTIFYICONDATAA data)
+{
+    TrayCalls.push_back({message, data->szTip});
+    BOOL answer = Act(message);
+    if (FakeTrayMeanwhile)
+        FakeTrayMeanwhile(message);
+    return answer;
 }
 
 extern "C" {

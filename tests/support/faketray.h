@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,3 +21,10 @@ extern bool FakeTrayRefuses;
 
 // Whether the fake shell shows the icon now.
 extern bool FakeTrayIconShown;
+
+// While set, an add shows the icon and still reports failure, as a shell busy at sign-in.
+extern bool FakeTrayAddFailsButShows;
+
+// Called inside each call, once the shell has acted and before the caller has its answer:
+// what a program receives meanwhile, as the icon's clicks, which the shell sends.
+extern std::function<void(DWORD message)> FakeTrayMeanwhile;

@@ -74,7 +74,10 @@ bool WaitForMail(DWORD ms)
 
 void ResetMonitor()
 {
+    // Registered once, before main, as at program start.
+    UINT taskbarCreated = Monitor.WM_TASKBARCREATED;
     memset(&Monitor, 0, sizeof Monitor);
+    Monitor.WM_TASKBARCREATED = taskbarCreated;
     Monitor.hInst = GetModuleHandleA(nullptr);
 }
 

@@ -52,7 +52,8 @@ template <typename F> bool PumpUntil(F done, DWORD ms)
 // they do when they come while a box is open. False when the worker is still busy.
 bool WaitForMail(DWORD ms = 15000);
 
-// Clears the Monitor state, as at program start (texts in force are dropped).
+// Clears the Monitor state, as at program start (texts in force are dropped); the
+// "TaskbarCreated" id stays registered.
 void ResetMonitor();
 
 // Creates the main dialog from the real resource with the real dialog procedure,
