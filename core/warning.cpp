@@ -22,8 +22,26 @@ void BuildAlertText(char *out, size_t size, const char *drive, float level, cons
              TextOrNone(drive), level, timeText, BytesToGB(diskFree), percentText);
 }
 
+// The process of the command started last, kept to see whether it still runs.
+static HANDLE CommandProcess;
+
+// A command that hangs would otherwise be started again at every check, one process more
+// each time, until the machine gives out.
+static bool CommandStillRuns()
+{
+    if (!CommandProcess)
+        return false;
+    if (WaitForSingleObject(CommandProcess, 0) == WAIT_TIMEOUT)
+        return true;
+    CloseHandle(CommandProcess);
+    CommandProcess = nullptr;
+    return false;
+}
+
 void RunCommand(const char *commandLine)
 {
+    if (CommandStillRuns())
+        return;
     // CreateProcessA may write into the command line, so it gets a copy.
     char line[32768];
     snprintf(line, sizeof line, "%s", commandLine);
@@ -34,7 +52,7 @@ void RunCommand(const char *commandLine)
     memset(&process, 0, sizeof process);
     if (CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        CommandProcess = process.hProcess;
     }
 }
 

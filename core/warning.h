@@ -8,8 +8,8 @@
 void BuildAlertText(char *out, size_t size, const char *drive, float level, const char *timeText,
                     ULONGLONG diskFree, double percent);
 
-// Starts a command line as a new process and returns at once; a command that cannot
-// start is ignored.
+// Starts a command line as a new process and returns at once, unless the process it
+// started last still runs; a command that cannot start is ignored.
 void RunCommand(const char *commandLine);
 
 void CheckWarning();
