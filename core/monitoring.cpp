@@ -12,7 +12,9 @@
 #include "core/trayicon.h"
 
 #include <commctrl.h>
+#include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 
 const IntervalUnit IntervalUnits[3] = {
@@ -67,8 +69,45 @@ static void ReadDriveList()
     PutTextInForce(&Monitor.DiskToMonitor, ReadSelectedDrive() ? Monitor.buffer : nullptr);
 }
 
-// The level is the box's leading decimal number; an empty box or one that starts with
-// anything else gives 0, no warnings.
+static const char *SkipDigits(const char *p)
+{
+    while (isdigit(static_cast<unsigned char>(*p)))
+        p++;
+    return p;
+}
+
+// The length of text's leading decimal number as the C runtime reads one: blanks, a sign,
+// digits with at most one point among them, and an exponent when digits follow its 'e';
+// 0 when text starts with none. The runtime's strtof also takes "inf", "nan" and "0x14".
+static size_t LeadingDecimalLength(const char *text)
+{
+    const char *p = text;
+    while (isspace(static_cast<unsigned char>(*p)))
+        p++;
+    if (*p == '+' || *p == '-')
+        p++;
+    const char *whole = p;
+    p = SkipDigits(p);
+    bool digits = p != whole;
+    if (*p == '.') {
+        const char *fraction = ++p;
+        p = SkipDigits(p);
+        digits = digits || p != fraction;
+    }
+    if (!digits)
+        return 0;
+    if (*p == 'e' || *p == 'E') {
+        const char *exponent = p + 1;
+        if (*exponent == '+' || *exponent == '-')
+            exponent++;
+        if (isdigit(static_cast<unsigned char>(*exponent)))
+            p = SkipDigits(exponent);
+    }
+    return static_cast<size_t>(p - text);
+}
+
+// The level is the box's leading decimal number; an empty box, one that starts with
+// anything else, or a number too large for a float gives 0, no warnings.
 static void ReadWarningLevel()
 {
     Monitor.len = GetWindowTextLengthA(GetDlgItem(Monitor.hwndDlgSave, IDC_WARNING));
@@ -76,7 +115,9 @@ static void ReadWarningLevel()
     if (!text)
         return;     // out of memory: the level in force stays
     GetDlgItemTextA(Monitor.hwndDlgSave, IDC_WARNING, text, Monitor.len + 1);
-    Monitor.WarningLevel = strtof(text, nullptr);
+    text[LeadingDecimalLength(text)] = 0;
+    float level = strtof(text, nullptr);
+    Monitor.WarningLevel = std::isfinite(level) ? level : 0;
     free(text);
 }
 

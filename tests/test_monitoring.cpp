@@ -112,6 +112,10 @@ TEST_CASE("the warning level is the box's leading number; without one monitoring
 {
     struct Row { const char *text; float level; } rows[] = {
         {"15.5 words", 15.5f}, {"1e1", 10.0f}, {"abc", 0.0f}, {"", 0.0f},
+        // Only a decimal number counts: the runtime alone would read these as inf, nan,
+        // 20 and -inf, and the last as an overflow to inf.
+        {"inf", 0.0f}, {"nan", 0.0f}, {"0x14", 0.0f}, {"-inf", 0.0f}, {"1e1000", 0.0f},
+        {" +.5e1%", 5.0f}, {"7e", 7.0f}, {"-.", 0.0f},
     };
     for (const Row &row : rows) {
         INFO("warning box: ", row.text);
