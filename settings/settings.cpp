@@ -20,9 +20,11 @@ static_assert(sizeof Monitor.StartDisk > 4 && sizeof Monitor.StartEmailAddress >
               "a stored text without terminator must still end inside its field");
 
 // Reads one value, at most readSize bytes, into a zero-filled field of fieldSize bytes.
-// A value of another type, or a number of another size, counts as a failed read, so a
-// REG_SZ "20" never becomes the number 12338. After a failure the field is empty again,
-// whatever the platform left in it. Sets Error to whether the read failed.
+// Settings imported from a .reg file often hold numbers as 4 binary bytes and texts as
+// binary bytes, which read as their bytes say. A text where a number belongs, a number of
+// another size or a type that is neither counts as a failed read, so a REG_SZ "20" never
+// becomes the number 12338. After a failure the field is empty again, whatever the
+// platform left in it. Sets Error to whether the read failed.
 static bool ReadValue(const char *name, void *field, DWORD fieldSize, DWORD readSize, bool text)
 {
     memset(field, 0, fieldSize);
@@ -30,8 +32,9 @@ static bool ReadValue(const char *name, void *field, DWORD fieldSize, DWORD read
     Monitor.KeyType = REG_NONE;
     DWORD result = SHGetValueA(HKEY_CURRENT_USER, SettingsKey, name, &Monitor.KeyType, field,
                                &Monitor.valuesize);
-    bool expected = text ? Monitor.KeyType == REG_SZ || Monitor.KeyType == REG_EXPAND_SZ
-                         : Monitor.KeyType == REG_DWORD && Monitor.valuesize == sizeof(DWORD);
+    bool expected = text ? Monitor.KeyType == REG_SZ || Monitor.KeyType == REG_EXPAND_SZ || Monitor.KeyType == REG_BINARY
+                         : (Monitor.KeyType == REG_DWORD || Monitor.KeyType == REG_BINARY) &&
+                               Monitor.valuesize == sizeof(DWORD);
     Monitor.Error = result != ERROR_SUCCESS || !expected;
     if (Monitor.Error)
         memset(field, 0, fieldSize);

@@ -246,3 +246,23 @@ TEST_CASE("values of the wrong type or size load as missing, never as garbage")
     CHECK(Loaded() == "|0|0|0|0|||" + std::string(100, 's') + "||1|-");
     CHECK(Monitor.AutoStartValue[3] == 0);
 }
+
+TEST_CASE("settings imported from a .reg file: binary numbers and binary or expandable texts load as their bytes say")
+{
+    ForgetSettings();
+    Store("Disk", REG_BINARY, "D:\\", 3);
+    Store("Warning", REG_BINARY, "\xd0\x07\x00\x00", 4);           // hex:d0,07,00,00
+    Store("Seconds", REG_BINARY, "\x2d\x00\x00\x00", 4);
+    Store("TimeType", REG_BINARY, "\x02\x00\x00\x00", 4);
+    Store("EmailAddress", REG_BINARY, "ops@example.test", 16);
+    Store("FromAddress", REG_EXPAND_SZ, "vellmark@example.test", 22);
+    Store("EmailServer", REG_BINARY, "127.0.0.5\0", 10);
+    Store("CommandToRun", REG_EXPAND_SZ, "cleanup.cmd", 12);
+    Store("AutoStart", REG_BINARY, "1", 1);
+    Store("AutoMin", REG_EXPAND_SZ, "0", 2);
+    ResetMonitor();
+    MessageBoxCatcher catcher;
+    LoadSettings();
+    CHECK(catcher.boxes.empty());
+    CHECK(Loaded() == "D:\\|2000|20|45|2|ops@example.test|vellmark@example.test|127.0.0.5|cleanup.cmd|1|0");
+}
