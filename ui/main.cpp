@@ -8,6 +8,9 @@
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
+    // Before anything queries a drive: an empty card reader or DVD drive must fail the
+    // query, not open the system's "no disk" box, which would block the only thread.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     Monitor.hInst = hInstance;
     InitCommonControls();
     LoadSettings();
