@@ -32,9 +32,9 @@ static bool ReadValue(const char *name, void *field, DWORD fieldSize, DWORD read
     Monitor.KeyType = REG_NONE;
     DWORD result = SHGetValueA(HKEY_CURRENT_USER, SettingsKey, name, &Monitor.KeyType, field,
                                &Monitor.valuesize);
-    bool expected = text ? Monitor.KeyType == REG_SZ || Monitor.KeyType == REG_EXPAND_SZ || Monitor.KeyType == REG_BINARY
-                         : (Monitor.KeyType == REG_DWORD || Monitor.KeyType == REG_BINARY) &&
-                               Monitor.valuesize == sizeof(DWORD);
+    DWORD type = Monitor.KeyType;
+    bool expected = text ? type == REG_SZ || type == REG_EXPAND_SZ || type == REG_BINARY
+                         : (type == REG_DWORD || type == REG_BINARY) && Monitor.valuesize == sizeof(DWORD);
     Monitor.Error = result != ERROR_SUCCESS || !expected;
     if (Monitor.Error)
         memset(field, 0, fieldSize);

@@ -224,13 +224,14 @@ uint64_t RunStoredSettings(uint64_t seed, int cases, int digestCases)
             INFO("value ", std::string(value.name), ", type ", types[i], ", ", sizes[i], " bytes");
             const char *field = static_cast<const char *>(value.field);
             if (value.number) {
-                bool loaded = types[i] == REG_DWORD && sizes[i] == 4;
+                bool loaded = (types[i] == REG_DWORD || types[i] == REG_BINARY) && sizes[i] == 4;
                 failedNumbers += !loaded;
                 REQUIRE(memcmp(field, loaded ? stored[i].data() : "\0\0\0\0", 4) == 0);
             } else {
                 REQUIRE(memchr(field, '\0', value.fieldSize) != nullptr);
-                // A plain text that fits its read is loaded as stored, up to its first zero.
-                if (types[i] == REG_SZ && sizes[i] <= value.readSize)
+                // A plain or binary text that fits its read is loaded as stored, up to its
+                // first zero.
+                if ((types[i] == REG_SZ || types[i] == REG_BINARY) && sizes[i] <= value.readSize)
                     REQUIRE(std::string(field) == std::string(stored[i].c_str()).substr(0, value.fieldSize - 1));
             }
             if (n < digestCases)
