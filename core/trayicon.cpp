@@ -78,6 +78,9 @@ static void ShowTrayState()
     BOOL inTray;
     do {
         inTray = Monitor.Minimized;
+        // A way out taken meanwhile has removed the icon for good.
+        if (Monitor.Ending)
+            break;
         if (inTray) {
             NotifyTray(NIM_ADD);
             ShowWindow(Monitor.hwndDlgSave, SW_HIDE);
