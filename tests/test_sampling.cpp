@@ -128,3 +128,14 @@ TEST_CASE("a drive that cannot be read shows n/a, and the marks recover at the n
     CHECK(ControlText(hDlg, IDC_LOWGB) == "10.00GB");
     DestroyWindow(hDlg);
 }
+
+TEST_CASE("figures are rounded as the platform's C runtime rounds them: an exact tie goes up")
+{
+    // 5.125 GB and 0.625 % lie exactly halfway; MinGW's own printf would show 5.12 and 0.62.
+    SampledDialog d(8 * GiB, 5 * GiB + GiB / 8);
+    CHECK(d.Text(IDC_FREE) == "5.13 GB");
+    CHECK(d.Text(IDC_LOWGB) == "5.13GB");
+    char text[64];
+    FormatPercent(text, sizeof text, 0.625);
+    CHECK(std::string(text) == "0.63%");
+}
