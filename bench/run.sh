@@ -10,7 +10,8 @@ build=${VELLMARK_BUILD:-$root/build}
 
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" -DVELLMARK_BENCH=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target vellmark bench_minimal bench_minimal_cc bench_startup bench_sample bench_mail bench_probe >/dev/null
+cmake --build "$build" -j"$(nproc)" --target vellmark bench_minimal bench_minimal_cc bench_window bench_startup bench_start bench_sample \
+  bench_mail bench_probe >/dev/null
 
 VELLMARK_BUILD="$build" /usr/bin/python3 "$root/bench/test_bench.py"
 

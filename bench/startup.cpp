@@ -53,6 +53,9 @@ static WindowSearch FindWindows(const char *title, DWORD processId)
     return search;
 }
 
+// The pause before each timed start.
+static const DWORD SettleMs = 250;
+
 static double MillisecondsSince(const LARGE_INTEGER &start)
 {
     LARGE_INTEGER frequency, now;
@@ -110,12 +113,17 @@ static double TimeUntilShown(const char *exe, const char *title)
     return shownAfter;
 }
 
-// The programs take turns, so that a busy moment of the machine falls on both alike; the
-// first round only warms the caches and is not reported.
+// The programs take turns, so that a busy moment of the machine falls on all alike; the
+// first round only warms the caches and is not reported. A closed window still costs the
+// desktop a repaint, and the ended process the server its clean-up, after the process is
+// gone: each start waits for that to pass, and every other round runs in reverse order,
+// so no program always follows the same one.
 static int TimeStartUps(int runs, int count, char **programs)
 {
     for (int run = 0; run <= runs; run++) {
-        for (int i = 0; i < count; i++) {
+        for (int turn = 0; turn < count; turn++) {
+            int i = run % 2 ? count - 1 - turn : turn;
+            Sleep(SettleMs);
             double ms = TimeUntilShown(programs[2 * i], programs[2 * i + 1]);
             if (ms < 0) {
                 fprintf(stderr, "%s: no window \"%s\" showed\n", programs[2 * i], programs[2 * i + 1]);

@@ -108,6 +108,23 @@ class Imports(unittest.TestCase):
             self.skipTest("VELLMARK_BUILD holds no built bench_minimal.exe")
         self.assertEqual(sorted(name.lower() for name in bench.imports(exe)),
                          ["kernel32.dll", "msvcrt.dll", "user32.dll"])
+        self.assertEqual(bench.delay_imports(exe), [])
+        program = os.path.join(build, "vellmark.exe")
+        if os.path.exists(program):
+            self.assertEqual(sorted(name.lower() for name in bench.delay_imports(program)),
+                             ["shell32.dll", "ws2_32.dll"])
+
+    def test_the_sections_of_a_built_program(self):
+        build = os.environ.get("VELLMARK_BUILD")
+        exe = os.path.join(build or "", "bench", "bench_minimal.exe")
+        if not build or not os.path.exists(exe):
+            self.skipTest("VELLMARK_BUILD holds no built bench_minimal.exe")
+        found = dict(bench.sections(exe))
+        self.assertIn(".text", found)
+        self.assertIn(".rsrc", found)
+        # Each section is stored whole in the file, rounded up to the file's 512-byte steps.
+        stored = sum(-(-length // 512) * 512 for name, length in found.items() if name != ".bss")
+        self.assertLess(stored, os.path.getsize(exe))
 
 
 class Seeding(unittest.TestCase):
