@@ -19,6 +19,9 @@ static_assert(sizeof Monitor.StartDisk > 4 && sizeof Monitor.StartEmailAddress >
                   sizeof Monitor.StartCommand > 250,
               "a stored text without terminator must still end inside its field");
 
+// The settings key while LoadSettings reads it; null when there is none to read.
+static HKEY ReadKey;
+
 // Reads one value, at most readSize bytes, into a zero-filled field of fieldSize bytes.
 // Settings imported from a .reg file often hold numbers as 4 binary bytes and texts as
 // binary bytes, which read as their bytes say. A text where a number belongs, a number of
@@ -30,8 +33,8 @@ static bool ReadValue(const char *name, void *field, DWORD fieldSize, DWORD read
     memset(field, 0, fieldSize);
     Monitor.valuesize = readSize;
     Monitor.KeyType = REG_NONE;
-    DWORD result = SHGetValueA(HKEY_CURRENT_USER, SettingsKey, name, &Monitor.KeyType, field,
-                               &Monitor.valuesize);
+    DWORD result = ReadKey ? SHQueryValueExA(ReadKey, name, nullptr, &Monitor.KeyType, field, &Monitor.valuesize)
+                           : ERROR_FILE_NOT_FOUND;
     DWORD type = Monitor.KeyType;
     bool expected = text ? type == REG_SZ || type == REG_EXPAND_SZ || type == REG_BINARY
                          : (type == REG_DWORD || type == REG_BINARY) && Monitor.valuesize == sizeof(DWORD);
@@ -52,6 +55,10 @@ static void ShowReadFailure(const char *message)
 
 void LoadSettings()
 {
+    // One open for all the reads, not one per read. Without the key (a first run) every
+    // read fails, as it must.
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, KEY_QUERY_VALUE, &ReadKey) != ERROR_SUCCESS)
+        ReadKey = nullptr;
     ReadValue("Disk", Monitor.StartDisk, sizeof Monitor.StartDisk, 4, true);
     if (!ReadValue("Warning", &Monitor.StartWarning2, sizeof Monitor.StartWarning2, 4, false))
         ShowReadFailure("Failed to get warning");
@@ -67,6 +74,9 @@ void LoadSettings()
     ReadValue("CommandToRun", Monitor.StartCommand, sizeof Monitor.StartCommand, 250, true);
     ReadValue("AutoStart", Monitor.AutoStartValue, sizeof Monitor.AutoStartValue, 4, true);
     ReadValue("AutoMin", Monitor.AutoStartMini, sizeof Monitor.AutoStartMini, 4, true);
+    if (ReadKey)
+        RegCloseKey(ReadKey);
+    ReadKey = nullptr;
 }
 
 DWORD EncodeWarning(float level)
