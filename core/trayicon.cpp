@@ -59,7 +59,8 @@ void InitNotifyIconData(HWND hDlg)
     Monitor.IconData.uID = TRAY_ICON_ID;
     Monitor.IconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     Monitor.IconData.uCallbackMessage = WM_TRAYICON;
-    Monitor.IconData.hIcon = LoadIconA(Monitor.hInst, MAKEINTRESOURCEA(IDI_VELLMARK));
+    // The icon the dialog already shows, so that the resource is looked up once.
+    Monitor.IconData.hIcon = reinterpret_cast<HICON>(SendMessageA(hDlg, WM_GETICON, ICON_BIG, 0));
     SetTrayTip("Vellmark - Inactive");
 }
 

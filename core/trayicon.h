@@ -7,7 +7,8 @@
 // The tip of the tray record's first form holds 64 bytes: 63 characters and the zero.
 const size_t TRAY_TIP_SIZE = 64;
 
-// Fills the tray record for the dialog with the inactive tip; shows nothing.
+// Fills the tray record for the dialog, with the icon the dialog shows and the inactive
+// tip; shows nothing.
 void InitNotifyIconData(HWND hDlg);
 
 // Sends the tray record with NIM_ADD, NIM_MODIFY or NIM_DELETE; the result is not needed.

@@ -104,6 +104,11 @@ TEST_CASE("a first run with nothing stored opens the inactive window with empty 
     CHECK(std::string(Monitor.MyHostName).size() > 0);
     CHECK(Monitor.IconData.uID == TRAY_ICON_ID);
     CHECK(std::string(Monitor.IconData.szTip) == "Vellmark - Inactive");
+    // The window and the tray record show the program's own icon.
+    HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_VELLMARK));
+    CHECK(icon != nullptr);
+    CHECK(reinterpret_cast<HICON>(SendMessageA(d.hDlg, WM_GETICON, ICON_BIG, 0)) == icon);
+    CHECK(Monitor.IconData.hIcon == icon);
 }
 
 TEST_CASE("start-up shows the stored settings and puts the stored unit in force")
