@@ -1,38 +1,26 @@
 // The least a dialog program can be: a modal dialog from a resource whose one button,
 // like a close request, ends it. The program's footprint is measured against this.
 // Built with MINIMAL_COMMON_CONTROLS it also loads the common controls, as a program
-// with a slider must, and says so in its title: the second, nearer floor.
+// with a slider must: the second floor. Built with MINIMAL_PROGRAM_WINDOW it shows the
+// program's own dialog and icon, the common controls set up as the program does: the
+// nearest floor, the program's window with nothing behind it.
 #include "minimal.h"
 
-#include <windows.h>
-#ifdef MINIMAL_COMMON_CONTROLS
+#if defined(MINIMAL_PROGRAM_WINDOW)
+#include "resources/resource.h"
+#define MINIMAL_DIALOG IDD_MAIN
+#else
+#define MINIMAL_DIALOG IDD_MINIMAL
+#endif
+
+#if defined(MINIMAL_COMMON_CONTROLS) || defined(MINIMAL_PROGRAM_WINDOW)
 #include <commctrl.h>
 #endif
 
-static INT_PTR CALLBACK MinimalProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM)
-{
-    switch (uMsg) {
-    case WM_INITDIALOG:
-#ifdef MINIMAL_COMMON_CONTROLS
-        SetWindowTextA(hDlg, "Minimal with common controls");
-#endif
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) != IDC_CLOSE && LOWORD(wParam) != IDCANCEL)
-            return FALSE;
-        EndDialog(hDlg, 0);
-        return TRUE;
-    case WM_CLOSE:
-        EndDialog(hDlg, 0);
-        return TRUE;
-    }
-    return FALSE;
-}
-
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
-#ifdef MINIMAL_COMMON_CONTROLS
+#if defined(MINIMAL_COMMON_CONTROLS) || defined(MINIMAL_PROGRAM_WINDOW)
     InitCommonControls();
 #endif
-    return (int)DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_MINIMAL), nullptr, MinimalProc, 0);
+    return (int)DialogBoxParamA(hInstance, MAKEINTRESOURCEA(MINIMAL_DIALOG), nullptr, FloorProc, 0);
 }

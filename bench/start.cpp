@@ -5,6 +5,7 @@
 //
 //   bench_start [ROUNDS]    one line "NAME ROUNDS MICROSECONDS" per figure, the median
 //                           of the rounds
+#include "bench/minimal.h"
 #include "core/drives.h"
 #include "core/monitoring.h"
 #include "core/sampling.h"
@@ -42,17 +43,6 @@ static LONGLONG Now()
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
     return counter.QuadPart;
-}
-
-// The floor's procedure, as bench/window.cpp has it.
-static INT_PTR CALLBACK FloorProc(HWND hDlg, UINT uMsg, WPARAM, LPARAM)
-{
-    if (uMsg != WM_INITDIALOG)
-        return FALSE;
-    HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_VELLMARK));
-    SendMessageA(hDlg, WM_SETICON, ICON_SMALL, (LPARAM)icon);
-    SendMessageA(hDlg, WM_SETICON, ICON_BIG, (LPARAM)icon);
-    return TRUE;
 }
 
 // Makes the dialog with proc and shows it, as the modal loop does for the floor (the
