@@ -195,8 +195,12 @@ TEST_CASE("the slider, Reset and the timer tick")
     CHECK(d.Text(IDC_FREE) == "25.00 GB");
 
     MessageBoxCatcher catcher;
-    FakeDiskFree = 5 * GiB;
+    FakeDiskFree = 25 * GiB;                            // the figures the boxes showed before Reset
     Monitor.WarningLevel = 0;                           // no warnings: a tick only samples
+    SendMessageA(d.hDlg, WM_TIMER, IDT_CHECK, 0);
+    CHECK(d.Text(IDC_HIGHGB) == "25.00GB");
+    CHECK(d.Text(IDC_LOWPERCENT) == "25.00%");
+    FakeDiskFree = 5 * GiB;
     SendMessageA(d.hDlg, WM_TIMER, IDT_CHECK, 0);
     CHECK(d.Text(IDC_FREE) == "5.00 GB");
     CHECK(catcher.boxes.empty());
