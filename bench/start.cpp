@@ -65,14 +65,14 @@ template <typename Work> static LONGLONG Time(Work work)
     return Now() - start;
 }
 
-// Empties the seven figure boxes and the marks, so that a sample writes them all, as the
-// first one does.
+// Empties the seven figure boxes and resets the marks, so that a sample writes them all,
+// as the first one does (a sample leaves alone boxes it knows to show its figures).
 static void ClearFigures()
 {
     for (HWND box : {Monitor.hWndSize, Monitor.hWndFree, Monitor.hWndFreePercent, Monitor.hHighGB, Monitor.hLowGB,
                      Monitor.hHighPercent, Monitor.hLowPercent})
         SetWindowTextA(box, "");
-    Monitor.highgb = Monitor.lowgb = Monitor.highpercent = Monitor.lowpercent = 0;
+    ResetMarks();
 }
 
 enum Figure { Window, Program, Settings, DriveList, FirstSample, UnitSetUp, TrayRecord, Figures };
