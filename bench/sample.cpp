@@ -13,11 +13,13 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
-static const int RoundCalls = 1000;
+static const int RoundCalls = 250;
 
 static void Pump()
 {
@@ -44,12 +46,13 @@ static void RawQuery()
 struct Measure {
     const char *name;
     void (*call)();
-    LONGLONG ticks;
+    std::vector<LONGLONG> rounds;   // ticks of each round
 };
 
 // The measures take turns in rounds of RoundCalls, so that a busy moment of the machine
-// falls on all of them alike. Messages (the paints the box updates ask for) are handled
-// between rounds, outside the timing.
+// falls on all of them alike, and each is reported by its median round, so that a moment
+// that falls on one round of one measure alone does not count. Messages (the paints the
+// box updates ask for) are handled between rounds, outside the timing.
 static void RunRounds(Measure *measures, int count, int calls)
 {
     for (int done = 0; done < calls; done += RoundCalls) {
@@ -57,31 +60,39 @@ static void RunRounds(Measure *measures, int count, int calls)
             LONGLONG start = Now();
             for (int i = 0; i < RoundCalls; i++)
                 measures[m].call();
-            measures[m].ticks += Now() - start;
+            measures[m].rounds.push_back(Now() - start);
             Pump();
         }
     }
 }
 
+static LONGLONG MedianRound(std::vector<LONGLONG> rounds)
+{
+    std::sort(rounds.begin(), rounds.end());
+    return rounds[rounds.size() / 2];
+}
+
 static bool Report(const char *state, int calls)
 {
     Measure measures[] = {
-        {"sample", GetCurrentDiskUsage, 0},
-        {"raw_query", RawQuery, 0},
-        {"part_lookup_and_query", QueryDiskSpace, 0},
-        {"part_four_mark_boxes", DisplayHighLow, 0},
-        {"part_tooltip", UpdateTrayTip, 0},
+        {"sample", GetCurrentDiskUsage, {}},
+        {"raw_query", RawQuery, {}},
+        {"part_lookup_and_query", QueryDiskSpace, {}},
+        {"part_four_mark_boxes", DisplayHighLow, {}},
+        {"part_tooltip", UpdateTrayTip, {}},
     };
     const int count = sizeof measures / sizeof measures[0];
     RunRounds(measures, count, RoundCalls);     // warm-up, not reported
     for (int m = 0; m < count; m++)
-        measures[m].ticks = 0;
+        measures[m].rounds.clear();
     RunRounds(measures, count, calls);
 
+    // Reported as the time of all the calls at the pace of the median round.
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     for (int m = 0; m < count; m++)
-        printf("%s %s %d %.1f\n", state, measures[m].name, calls, measures[m].ticks * 1e6 / frequency.QuadPart);
+        printf("%s %s %d %.1f\n", state, measures[m].name, calls,
+               MedianRound(measures[m].rounds) * (calls / RoundCalls) * 1e6 / frequency.QuadPart);
 
     // The figures count only when the sample really did its work.
     char size[64] = "";
