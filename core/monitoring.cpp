@@ -3,13 +3,13 @@
 // the interval units the slider offers.
 #include "core/monitoring.h"
 
+#include "core/boxes.h"
 #include "core/drives.h"
 #include "core/sampling.h"
 #include "core/state.h"
+#include "core/trayicon.h"
 #include "core/validation.h"
 #include "resources/resource.h"
-#include "core/boxes.h"
-#include "core/trayicon.h"
 
 #include <commctrl.h>
 #include <cctype>

@@ -2,8 +2,8 @@
 // and low marks, the seven boxes that show them and the tray tooltip.
 #include "core/sampling.h"
 
-#include "core/state.h"
 #include "core/boxes.h"
+#include "core/state.h"
 #include "core/trayicon.h"
 
 #include <cmath>

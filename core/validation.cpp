@@ -2,8 +2,8 @@
 // server's name turned into an address, and the two check-box flags.
 #include "core/validation.h"
 
-#include "core/state.h"
 #include "core/boxes.h"
+#include "core/state.h"
 #include "mail/server.h"
 
 static void ShowWarning(const char *text)

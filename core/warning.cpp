@@ -2,10 +2,10 @@
 // raise the alert by mail or, with no recipient, in a message box.
 #include "core/warning.h"
 
+#include "core/boxes.h"
 #include "core/sampling.h"
 #include "core/state.h"
 #include "mail/smtp.h"
-#include "core/boxes.h"
 
 #include <cstdio>
 #include <cstring>

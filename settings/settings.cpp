@@ -3,10 +3,10 @@
 // is kept byte for byte.
 #include "settings/settings.h"
 
+#include "core/boxes.h"
 #include "core/drives.h"
 #include "core/state.h"
 #include "resources/resource.h"
-#include "core/boxes.h"
 
 #include <shlwapi.h>
 

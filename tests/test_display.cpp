@@ -1,6 +1,7 @@
 // What the user sees stays current: a box shows the latest text whatever it showed
 // before, the tray tooltip follows every change while the icon is shown, sending nothing
 // that would change nothing, and window and icon end as last asked, hide or restore.
+#include "core/boxes.h"
 #include "core/monitoring.h"
 #include "core/sampling.h"
 #include "core/state.h"
@@ -8,7 +9,6 @@
 #include "tests/support/fakedisk.h"
 #include "tests/support/faketray.h"
 #include "tests/support/testing.h"
-#include "core/boxes.h"
 #include "ui/tray.h"
 
 #include <doctest.h>
