@@ -5,30 +5,22 @@
 #include "core/state.h"
 #include "core/warning.h"
 #include "mail/smtp.h"
-#include "resources/resource.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
-// Takes the mailer's reports until its worker has ended; a run that reported a failure
-// does not count. Returns the count of failures.
+// Waits until the mailer's worker has ended and takes its reports; a run that reported
+// a failure does not count. Returns the count of failures.
 static int WaitForDelivery()
 {
+    while (MailInFlight())
+        Sleep(1);
     int failures = 0;
-    bool ended;
-    do {
-        // Read before the reports are taken, so that the last report is taken too.
-        ended = !MailInFlight();
-        if (!ended)
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, WM_MAILRESULT, WM_MAILRESULT, PM_REMOVE)) {
-            failures++;
-            free(reinterpret_cast<char *>(msg.lParam));
-        }
-    } while (!ended);
+    char report[2048];
+    while (NextMailReport(report, sizeof report))
+        failures++;
     return failures;
 }
 
@@ -62,9 +54,6 @@ int main(int argc, char **argv)
         snprintf(one, sizeof one, "%sbench%02d@example.test", i > 1 ? ";" : "", i);
         strcat(list, one);
     }
-    PutTextInForce(&Monitor.EmailAddress, list);
-    PutTextInForce(&Monitor.EmailServer, argv[1]);
-    PutTextInForce(&Monitor.FromAddress, "vellmark@example.test");
     Monitor.HostNameLength = sizeof Monitor.MyHostName;
     GetComputerNameA(Monitor.MyHostName, &Monitor.HostNameLength);
 
@@ -76,12 +65,11 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    // The reports go to a window of this thread, as they go to the dialog.
-    Monitor.hwndDlgSave = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    MailRequest request = {argv[1], "vellmark@example.test", Monitor.MyHostName, list, alert, nullptr, 0};
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
-    int failures = SendEmail(alert) ? WaitForDelivery() : 1;
+    int failures = SendEmail(request) ? WaitForDelivery() : 1;
     QueryPerformanceCounter(&end);
     printf("mail %d %.3f %d\n", recipients, (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart, failures);
     return failures == 0 ? 0 : 1;

@@ -9,6 +9,7 @@
 #include "core/state.h"
 #include "core/trayicon.h"
 #include "core/validation.h"
+#include "mail/smtp.h"
 #include "resources/resource.h"
 
 #include <commctrl.h>
@@ -26,10 +27,6 @@ const IntervalUnit IntervalUnits[3] = {
 // Locked while monitoring runs, in this order; Stop always takes the opposite state.
 static const int EntryControls[] = {IDC_DISK,    IDC_WARNING, IDC_SECONDS, IDC_EMAIL,     IDC_FROM,
                                     IDC_SERVER,  IDC_COMMAND, IDC_START,   IDC_AUTOSTART, IDC_AUTOMIN};
-
-// Set while validation runs. Its message boxes pump messages with the dialog still
-// usable, so a second Start pressed meanwhile would open boxes inside boxes without end.
-static bool Validating;
 
 const IntervalUnit &UnitForCode(int code)
 {
@@ -142,16 +139,18 @@ static void WatchDriveInForce()
     ResetMarks();
 }
 
-// A way out taken while validation's boxes were open refuses the start, whatever the
-// boxes answered. Accepted entries are watched as they are named.
-static bool EntriesAccepted()
+// Set while validation's boxes are open. They pump messages with the dialog still
+// usable, so a second Start pressed meanwhile would open boxes inside boxes without end.
+static bool Validating;
+
+// Runs one part of validation under the guard. A way out taken while its boxes were open
+// counts as a refusal, whatever the boxes answered.
+static bool Validate(bool (*check)())
 {
     Validating = true;
-    Monitor.Error = CheckEntries() != 0 || Monitor.Ending;
+    bool accepted = check() && !Monitor.Ending;
     Validating = false;
-    if (!Monitor.Error)
-        WatchDriveInForce();
-    return !Monitor.Error;
+    return accepted;
 }
 
 static void LockEntries(bool locked)
@@ -161,9 +160,14 @@ static void LockEntries(bool locked)
     EnableWindow(GetDlgItem(Monitor.hwndDlgSave, IDC_STOP), locked);
 }
 
-// Arms the check timer with WarningTime and shows the active state everywhere.
+// Samples the drive in force, arms the check timer with WarningTime and shows the active
+// state everywhere. An alert still in flight was raised with the settings before: it
+// ends, so that the next check's alert goes out with these.
 static void GoActive()
 {
+    CancelMail();
+    WatchDriveInForce();
+    GetCurrentDiskUsage();
     // A timer that cannot be armed is not reported; the window shows active all the same.
     SetTimer(Monitor.hwndDlgSave, IDT_CHECK, static_cast<UINT>(Monitor.WarningTime), nullptr);
     SetWindowTextA(Monitor.hwndDlgSave, "Vellmark - Active");
@@ -176,9 +180,9 @@ static void GoActive()
 // The tail every interactive Start shares once its entries are read.
 static void ValidateAndGoActive()
 {
-    if (!EntriesAccepted())
+    Monitor.Error = !Validate(CheckEntries);
+    if (Monitor.Error)
         return;
-    GetCurrentDiskUsage();
     ReadInterval();
     Monitor.WarningTime = PeriodForInterval(Monitor.Seconds, Monitor.TimeType);
     GoActive();
@@ -223,19 +227,31 @@ void StartAndMinimize()
     Monitor.WarningLevel = Monitor.StartWarning;
     Monitor.Seconds = Monitor.StartSeconds;
     Monitor.TimeType = static_cast<int>(Monitor.StartTimeType);
-    if (!EntriesAccepted())
+    Monitor.Error = !Validate(CheckRequiredEntries);
+    if (Monitor.Error)
         return;
-    GetCurrentDiskUsage();
+    // The flags decide whether the start hides the window, so they are taken first.
+    if (Monitor.WarningLevel != 0)
+        TakeCheckBoxes();
     // The period comes from the stored count, while the slider shows the unit's default:
     // the interval box keeps what start-up wrote into it.
     Monitor.WarningTime = PeriodForInterval(Monitor.Seconds, Monitor.TimeType);
     SetUpUnit(Monitor.TimeType, UnitForCode(Monitor.TimeType).defaultPosition, false);
     GoActive();
+    // At sign-in nobody may be there to answer: what the start tells or asks comes only
+    // now, with the checks running. A question refused ends them again, as a refusal
+    // would have, with the window shown.
+    if (!Validate(ConfirmEntries) && !Monitor.Ending) {
+        StopMonitoring();
+        if (Monitor.Minimized)
+            RestoreFromTray();
+    }
 }
 
 void StopMonitoring()
 {
     KillTimer(Monitor.hwndDlgSave, IDT_CHECK);
+    CancelMail();
     SetWindowTextA(Monitor.hwndDlgSave, "Vellmark - Inactive");
     SetTrayTip("Vellmark - Inactive");
     NotifyTray(NIM_MODIFY);

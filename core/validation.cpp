@@ -4,11 +4,18 @@
 
 #include "core/boxes.h"
 #include "core/state.h"
+#include "core/warning.h"
 #include "mail/server.h"
 
 static void ShowWarning(const char *text)
 {
     MessageBoxA(nullptr, text, "Warning", MB_TOPMOST | MB_ICONWARNING);
+}
+
+static bool Refuse(const char *text)
+{
+    ShowWarning(text);
+    return false;
 }
 
 // A plain dotted address stays as it is, and a name is replaced by its address. Any other
@@ -29,39 +36,54 @@ static void ResolveServerName()
     MessageBoxA(nullptr, "Couldn't resolve server name. Try IP address instead.", "Error", MB_TOPMOST | MB_ICONERROR);
 }
 
+bool CheckRequiredEntries()
+{
+    if (!Monitor.DiskToMonitor)
+        return Refuse("Disk must be selected");
+    // Without a level nothing else matters: no warning will ever be given.
+    if (Monitor.WarningLevel == 0)
+        return true;
+    if (Monitor.Seconds == 0)
+        return Refuse("Seconds Delay must be selected");
+    // Without a list the question comes instead, so the order of the two is kept.
+    if (AlertsByMail() && !Monitor.EmailServer)
+        return Refuse("Email Server must be entered if email address entered");
+    return true;
+}
+
+bool ConfirmEntries()
+{
+    if (Monitor.WarningLevel == 0) {
+        ShowWarning("Warning Level not entered. No warnings will be given");
+        return true;
+    }
+    // Only OK goes on: Esc and the close button answer IDCANCEL, and a box ended by the
+    // program's end answers nothing.
+    if (!AlertsByMail() && MessageBoxA(nullptr, "Email not entered. Message will be displayed on screen", "Warning",
+                                       MB_TOPMOST | MB_ICONQUESTION | MB_OKCANCEL) != IDOK)
+        return false;
+    if (Monitor.EmailServer)
+        ResolveServerName();
+    return true;
+}
+
 static void TakeCheckBox(HWND box, char *flag)
 {
     flag[0] = SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED ? '1' : '0';
 }
 
-int CheckEntries()
+void TakeCheckBoxes()
 {
-    if (!Monitor.DiskToMonitor) {
-        ShowWarning("Disk must be selected");
-        return 1;
-    }
-    // Without a level nothing else matters: no warning will ever be given.
-    if (Monitor.WarningLevel == 0) {
-        ShowWarning("Warning Level not entered. No warnings will be given");
-        return 0;
-    }
-    if (Monitor.Seconds == 0) {
-        ShowWarning("Seconds Delay must be selected");
-        return 1;
-    }
-    // Only OK goes on: Esc and the close button answer IDCANCEL, and a box ended by the
-    // program's end answers nothing.
-    if (!Monitor.EmailAddress &&
-        MessageBoxA(nullptr, "Email not entered. Message will be displayed on screen", "Warning",
-                    MB_TOPMOST | MB_ICONQUESTION | MB_OKCANCEL) != IDOK)
-        return 1;
-    if (Monitor.EmailAddress && !Monitor.EmailServer) {
-        ShowWarning("Email Server must be entered if email address entered");
-        return 1;
-    }
-    if (Monitor.EmailServer)
-        ResolveServerName();
     TakeCheckBox(Monitor.hWndAutoStart, Monitor.AutoStartValue);
     TakeCheckBox(Monitor.hWndAutoMinimize, Monitor.AutoStartMini);
-    return 0;
+}
+
+bool CheckEntries()
+{
+    if (!CheckRequiredEntries() || !ConfirmEntries())
+        return false;
+    // A level of 0 ends the checks before the boxes are looked at.
+    if (Monitor.WarningLevel != 0)
+        TakeCheckBoxes();
+    return true;
 }

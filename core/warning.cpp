@@ -6,6 +6,7 @@
 #include "core/sampling.h"
 #include "core/state.h"
 #include "mail/smtp.h"
+#include "resources/resource.h"
 
 #include <cstdio>
 #include <cstring>
@@ -67,12 +68,20 @@ static void ShowAlert(const char *alert)
     ShowUnstackedBox(&boxOpen, alert, "WARNING!!!", MB_TOPMOST | MB_ICONWARNING);
 }
 
+// Whether alerts go by mail: a list in force holding at least one recipient. A list of
+// blanks and separators only would send nothing and show nothing.
+bool AlertsByMail()
+{
+    return Monitor.EmailAddress && HoldsRecipient(Monitor.EmailAddress);
+}
+
 void CheckWarning()
 {
     time_t now = time(nullptr);
     const struct tm *local = localtime(&now);
 
-    if (!(Monitor.WarningLevel > Monitor.FreePercent))
+    // A level of 0 or below means no warnings at all.
+    if (!(Monitor.WarningLevel > 0) || !(Monitor.WarningLevel > Monitor.FreePercent))
         return;
     if (Monitor.Command && *Monitor.Command)
         RunCommand(Monitor.Command);
@@ -82,10 +91,13 @@ void CheckWarning()
     char alert[512];
     BuildAlertText(alert, sizeof alert, Monitor.DiskToMonitor, Monitor.WarningLevel, timeText, Monitor.DiskFree,
                    Monitor.FreePercent);
+    if (!AlertsByMail()) {
+        ShowAlert(alert);
+        return;
+    }
     // While the previous alert is still being delivered this one is not sent: the next
     // check below the level raises it again.
-    if (Monitor.EmailAddress)
-        SendEmail(alert);
-    else
-        ShowAlert(alert);
+    MailRequest request = {Monitor.EmailServer, Monitor.FromAddress, Monitor.MyHostName, Monitor.EmailAddress,
+                           alert, Monitor.hwndDlgSave, WM_MAILREPORT};
+    SendEmail(request);
 }

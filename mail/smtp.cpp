@@ -1,10 +1,9 @@
-// The SMTP alert mailer: the recipient list, the body on the wire, the replies, and the
-// worker that runs the fixed exchange for each recipient within its time limits.
+// The SMTP alert mailer: the recipient list, the body on the wire, the replies, the
+// worker that runs the fixed exchange for each recipient within its time limits, and the
+// reports it leaves for the window.
 #include "mail/smtp.h"
 
-#include "core/state.h"
 #include "mail/server.h"
-#include "resources/resource.h"
 
 #include <cctype>
 #include <cstdio>
@@ -13,27 +12,26 @@
 
 MailTimeLimits MailLimits = RfcMailTimeLimits;
 
-bool NextRecipient(const char **cursor, char *recipient, size_t size)
+bool NextRecipient(const char **cursor, char *recipient, size_t size, bool *whole)
 {
     const char *p = *cursor;
     if (!p)
         return false;
     while (*p) {
         size_t length = 0;
-        bool tooLong = false;
+        *whole = true;
         for (; *p && *p != ';'; p++) {
             if (*p == ' ' || *p == '\r' || *p == '\n')
                 continue;
             if (length + 1 < size)
                 recipient[length++] = *p;
             else
-                tooLong = true;
+                *whole = false;
         }
         if (*p == ';')
             p++;
-        // An empty recipient (";;", a leading ';') would only earn a refusal, and one cut
-        // to fit could reach somebody else's mailbox: both are passed over.
-        if (length > 0 && !tooLong) {
+        // An empty recipient (";;", a leading ';') would only earn a refusal.
+        if (length > 0) {
             recipient[length] = '\0';
             *cursor = p;
             return true;
@@ -43,6 +41,12 @@ bool NextRecipient(const char **cursor, char *recipient, size_t size)
     return false;
 }
 
+bool HoldsRecipient(const char *list)
+{
+    char recipient[2];
+    bool whole;
+    return NextRecipient(&list, recipient, sizeof recipient, &whole);
+}
 bool EncodeMailBody(char *out, size_t size, const char *text)
 {
     if (size == 0)
@@ -88,34 +92,34 @@ void CopyWithoutLineBreaks(char *out, size_t size, const char *text)
     out[used] = '\0';
 }
 
-
 static bool IsDigit(char c)
 {
     return isdigit(static_cast<unsigned char>(c)) != 0;
 }
 
-int ReplyLength(const char *data, size_t length)
+int ReplyLineCode(const char *line, size_t length, bool *last)
 {
-    size_t start = 0;
-    for (;;) {
-        const char *end = static_cast<const char *>(memchr(data + start, '\n', length - start));
-        if (!end)
-            return 0;
-        const char *line = data + start;
-        if (end - line < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2]))
-            return -1;
-        start = end - data + 1;
-        // "250-" says more lines follow; "250 ", "250\r\n" and "250\n" end the reply.
-        if (line[3] != '-')
-            return line[3] == ' ' || line[3] == '\r' || line[3] == '\n' ? static_cast<int>(start) : -1;
-    }
+    if (length < 4 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2]))
+        return -1;
+    // "250-" says more lines follow; "250 ", "250\r\n" and "250\n" end the reply.
+    *last = line[3] != '-';
+    if (*last && line[3] != ' ' && line[3] != '\r' && line[3] != '\n')
+        return -1;
+    return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
 }
 
-// One alert's delivery: a private copy of everything it needs, taken on the dialog's
-// thread when the check hands the alert over, and the worker's own connection. The
-// worker owns it and frees it.
+// RFC 5321 allows a reply line 512 bytes; twice that leaves room for lenient servers.
+const int ReplyLineSize = 1024;
+// A report names the failure and the recipients it concerns, cut to fit.
+const size_t ReportSize = 2048;
+
+// One alert's delivery: a private copy of everything it needs, taken on the window's
+// thread when the alert is handed over, and the worker's own connection. The worker
+// owns it and frees it.
 struct MailJob {
-    HWND reportTo;                  // the dialog, told of each failure
+    LONG serial;                    // tells the alert's reports apart from later ones
+    HWND reportTo;
+    UINT reportMessage;
     MailTimeLimits limits;
     char server[256];
     char sender[1024];
@@ -123,28 +127,94 @@ struct MailJob {
     char body[2048];
     char *recipients;               // the list, a copy of its own
     SOCKET s;                       // the current connection
-    char buf[4096];                 // the last whole reply, then what came after it
-    int len;                        // bytes held in buf
-    int replyLength;                // bytes of buf the last whole reply takes
+    char buf[2 * ReplyLineSize];    // received and not yet read: at most one line and what follows
+    int len;
+    int code;                       // of the last whole reply, taken from its last line
+    char quoted[ReplyLineSize];     // the first line of the reply that carries that code
 };
+
+// The alerts handed over so far, and the first one not cancelled: the workers of the
+// others stop at their next look and report nothing more. Read and written by any thread.
+static LONG volatile AlertsHandedOver;
+static LONG volatile FirstLiveAlert;
+
+static bool Cancelled(const MailJob *job)
+{
+    return job->serial < InterlockedCompareExchange(&FirstLiveAlert, 0, 0);
+}
+
+// The reports waiting for the window, oldest first, and the text of the one its box
+// shows. The workers add to them and the window's thread takes from them, each under
+// the lock; nothing else touches them.
+struct MailReport {
+    MailReport *next;
+    LONG serial;
+    char text[ReportSize];
+};
+static SRWLOCK ReportsLock = SRWLOCK_INIT;
+static MailReport *ReportsWaiting;
+static char ReportShown[ReportSize];
+
+// Keeps text for the window unless the alert was cancelled or the same text is open or
+// waiting already, and tells the window to look.
+static void Report(const MailJob *job, const char *text)
+{
+    MailReport *report = static_cast<MailReport *>(calloc(1, sizeof(MailReport)));
+    if (!report)
+        return;     // out of memory: the failure goes untold
+    report->serial = job->serial;
+    snprintf(report->text, sizeof report->text, "%s", text);
+    AcquireSRWLockExclusive(&ReportsLock);
+    bool keep = !Cancelled(job) && strcmp(report->text, ReportShown) != 0;
+    MailReport **end = &ReportsWaiting;
+    for (; *end && keep; end = &(*end)->next)
+        keep = strcmp((*end)->text, report->text) != 0;
+    if (keep)
+        *end = report;
+    ReleaseSRWLockExclusive(&ReportsLock);
+    if (!keep)
+        free(report);
+    else if (job->reportTo)
+        // A window that is gone takes nothing; the report waits for nobody.
+        PostMessageA(job->reportTo, job->reportMessage, 0, 0);
+}
+
+bool NextMailReport(char *text, size_t size)
+{
+    AcquireSRWLockExclusive(&ReportsLock);
+    MailReport *report = ReportsWaiting;
+    if (report)
+        ReportsWaiting = report->next;
+    snprintf(ReportShown, sizeof ReportShown, "%s", report ? report->text : "");
+    ReleaseSRWLockExclusive(&ReportsLock);
+    if (!report)
+        return false;
+    snprintf(text, size, "%s", report->text);
+    free(report);
+    return true;
+}
+
+// Forgets the waiting reports of cancelled alerts.
+static void DropCancelledReports()
+{
+    AcquireSRWLockExclusive(&ReportsLock);
+    LONG firstLive = InterlockedCompareExchange(&FirstLiveAlert, 0, 0);
+    for (MailReport **at = &ReportsWaiting; *at;) {
+        MailReport *report = *at;
+        if (report->serial < firstLive) {
+            *at = report->next;
+            free(report);
+        } else {
+            at = &report->next;
+        }
+    }
+    ReleaseSRWLockExclusive(&ReportsLock);
+}
 
 static void FreeMailJob(MailJob *job)
 {
     free(job->recipients);
     free(job);
-}
-
-// Posts a box text to the dialog, which shows it and frees the copy.
-static void ReportToDialog(HWND dialog, const char *text)
-{
-    size_t size = strlen(text) + 1;
-    char *copy = static_cast<char *>(malloc(size));
-    if (!copy)
-        return;     // out of memory: the failure goes untold
-    memcpy(copy, text, size);
-    // A dialog that is gone takes nothing, and the copy stays ours to free.
-    if (!dialog || !PostMessageA(dialog, WM_MAILRESULT, 0, reinterpret_cast<LPARAM>(copy)))
-        free(copy);
 }
 
 static timeval TimeLimit(DWORD ms)
@@ -155,13 +225,30 @@ static timeval TimeLimit(DWORD ms)
     return limit;
 }
 
-static bool WaitUntilReadable(SOCKET s, DWORD ms)
+// A cancelled alert is seen within one slice of any wait.
+const DWORD CancelSliceMs = 250;
+
+// Waits at most ms for job->s to become readable, or, with connecting, for its connect to
+// end: writable when it succeeded, in the exception set when it failed. False when the
+// time is up, the alert is cancelled, or the connect failed.
+static bool WaitForSocket(const MailJob *job, DWORD ms, bool connecting)
 {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval limit = TimeLimit(ms);
-    return select(0, &readable, nullptr, nullptr, &limit) == 1;
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD spent = GetTickCount() - start;
+        if (Cancelled(job) || spent >= ms)
+            return false;
+        fd_set ready, failed;
+        FD_ZERO(&ready);
+        FD_SET(job->s, &ready);
+        FD_ZERO(&failed);
+        FD_SET(job->s, &failed);
+        timeval slice = TimeLimit(ms - spent < CancelSliceMs ? ms - spent : CancelSliceMs);
+        int found = connecting ? select(0, nullptr, &ready, &failed, &slice)
+                               : select(0, &ready, nullptr, nullptr, &slice);
+        if (found != 0)
+            return found > 0 && FD_ISSET(job->s, &ready) && !(connecting && FD_ISSET(job->s, &failed));
+    }
 }
 
 // Connects job->s within the connect limit and leaves it blocking, each send bounded by
@@ -175,17 +262,7 @@ static bool ConnectWithinLimit(MailJob *job, const sockaddr_in *address)
     if (connect(job->s, (const sockaddr *)address, sizeof *address) == SOCKET_ERROR &&
         WSAGetLastError() != WSAEWOULDBLOCK)
         return false;
-
-    // Winsock reports a connect that succeeded as writable and one that failed in the
-    // exception set.
-    fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_SET(job->s, &writable);
-    FD_ZERO(&failed);
-    FD_SET(job->s, &failed);
-    timeval limit = TimeLimit(job->limits.connect);
-    if (select(0, nullptr, &writable, &failed, &limit) <= 0 || FD_ISSET(job->s, &failed) ||
-        !FD_ISSET(job->s, &writable))
+    if (!WaitForSocket(job, job->limits.connect, true))
         return false;
     int error = 0;
     int errorSize = sizeof error;
@@ -207,18 +284,18 @@ static bool ConnectWithinLimit(MailJob *job, const sockaddr_in *address)
     return true;
 }
 
-// Starts the socket library and connects job->s to port of server. False after a failure
-// that has been reported and of which nothing is held any more.
-static bool ConnectToHost(MailJob *job, int port, in_addr server)
+// Starts the socket library and connects job->s to port of server. On failure *failure
+// names it, and nothing is held any more.
+static bool ConnectToHost(MailJob *job, int port, in_addr server, const char **failure)
 {
     WSADATA wsaData;
     if (WSAStartup(MAKEWORD(2, 2), &wsaData) != 0) {
-        ReportToDialog(job->reportTo, "Unable to start connection");
+        *failure = "Unable to start connection";
         return false;
     }
     if (wsaData.wVersion != MAKEWORD(2, 2)) {
         WSACleanup();
-        ReportToDialog(job->reportTo, "Connection Failed");
+        *failure = "Connection Failed";
         return false;
     }
 
@@ -231,16 +308,16 @@ static bool ConnectToHost(MailJob *job, int port, in_addr server)
     job->s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (job->s == INVALID_SOCKET) {
         WSACleanup();
-        ReportToDialog(job->reportTo, "Can't create socket");
+        *failure = "Can't create socket";
         return false;
     }
     if (!ConnectWithinLimit(job, &address)) {
         closesocket(job->s);
         WSACleanup();
-        ReportToDialog(job->reportTo, "Couldn't connect to mail server");
+        *failure = "Couldn't connect to mail server";
         return false;
     }
-    job->len = job->replyLength = 0;
+    job->len = 0;
     return true;
 }
 
@@ -258,23 +335,44 @@ static bool send_socket(MailJob *job, const char *text)
     return send(job->s, text, static_cast<int>(strlen(text)), 0) != SOCKET_ERROR;
 }
 
-// Reads the server's whole reply to the start of buf within ms, keeping what came after
-// it for the next read. False when it does not come whole in time, the server closes
-// first, a line is no reply line, or the reply does not fit buf.
+// Takes one whole reply line from the start of buf into the reply being read. -1 when it
+// is no reply line, 1 when it ends the reply, 0 when more lines follow.
+static int TakeReplyLine(MailJob *job, int length)
+{
+    bool last;
+    int code = ReplyLineCode(job->buf, length, &last);
+    if (code < 0)
+        return -1;
+    // A refusal is quoted by its first line, also when lines of another code came before.
+    if (code != job->code) {
+        int quoted = length;
+        while (quoted > 0 && (job->buf[quoted - 1] == '\r' || job->buf[quoted - 1] == '\n'))
+            quoted--;
+        snprintf(job->quoted, sizeof job->quoted, "%.*s", quoted, job->buf);
+        job->code = code;
+    }
+    return last ? 1 : 0;
+}
+
+// Reads the server's whole reply within ms, however many lines it has, keeping what
+// came after it for the next read. False when it does not come whole in time, the server
+// closes first, a line is no reply line or longer than any, or the alert is cancelled.
 static bool read_socket(MailJob *job, DWORD ms)
 {
-    job->len -= job->replyLength;
-    memmove(job->buf, job->buf + job->replyLength, job->len);
-    job->replyLength = 0;
+    job->code = 0;
     DWORD start = GetTickCount();
     for (;;) {
-        int length = ReplyLength(job->buf, job->len);
-        if (length != 0) {
-            job->replyLength = length > 0 ? length : 0;
-            return length > 0;
+        const char *end;
+        while ((end = static_cast<const char *>(memchr(job->buf, '\n', job->len))) != nullptr) {
+            int length = static_cast<int>(end - job->buf) + 1;
+            int taken = TakeReplyLine(job, length);
+            job->len -= length;
+            memmove(job->buf, job->buf + length, job->len);
+            if (taken != 0)
+                return taken > 0;
         }
         DWORD spent = GetTickCount() - start;
-        if (job->len == static_cast<int>(sizeof job->buf) || spent >= ms || !WaitUntilReadable(job->s, ms - spent))
+        if (job->len >= ReplyLineSize || spent >= ms || !WaitForSocket(job, ms - spent, false))
             return false;
         int got = recv(job->s, job->buf + job->len, static_cast<int>(sizeof job->buf) - job->len, 0);
         if (got <= 0)
@@ -283,21 +381,13 @@ static bool read_socket(MailJob *job, DWORD ms)
     }
 }
 
-// The length of the first line of the last whole reply, quoted in a refusal's box.
-static int ReplyLineLength(const MailJob *job)
-{
-    int line = 0;
-    while (line < job->replyLength && job->buf[line] != '\r' && job->buf[line] != '\n')
-        line++;
-    return line;
-}
-
 // The fixed exchange for one recipient on the open connection; each command waits for
 // the whole reply to the one before. A refusal (4xx or 5xx) of the greeting, mail from,
-// rcpt to, data or the final '.' ends the exchange with quit and is reported. A reply
-// that does not come whole ends it at once, reported too unless the mail was already
-// taken: the server cannot be trusted to answer the next step either.
-static void RunMailExchange(MailJob *job, const char *recipient)
+// rcpt to, data or the final '.' ends the exchange with quit and is reported. False when
+// the server broke off before it took the mail (a reply that does not come whole in time,
+// a hang-up), which is left to the caller to tell: the server cannot be trusted to
+// answer the next recipient either.
+static bool RunMailExchange(MailJob *job, const char *recipient)
 {
     const MailTimeLimits &limits = job->limits;
     const struct Step {
@@ -313,60 +403,81 @@ static void RunMailExchange(MailJob *job, const char *recipient)
         {{"Subject: ", job->subject, "\r\n", "\r\n", job->body, "\r\n", ".\r\n"}, limits.dataEnd, true},
         {{"quit\r\n"}, limits.quit, false},
     };
-    char text[640];
+    const Step &quit = steps[sizeof steps / sizeof steps[0] - 1];
     for (const Step &step : steps) {
         bool sent = true;
         for (const char *piece : step.texts)
             sent = sent && (!piece || send_socket(job, piece));
-        if (!sent || !read_socket(job, step.wait)) {
-            // Once the final '.' is answered the mail is the server's; only quit is left.
-            if (&step != &steps[sizeof steps / sizeof steps[0] - 1]) {
-                snprintf(text, sizeof text, "Mail server stopped answering before the alert reached %s", recipient);
-                ReportToDialog(job->reportTo, text);
-            }
-            return;
-        }
-        if (step.refusalEnds && (job->buf[0] == '4' || job->buf[0] == '5')) {
-            snprintf(text, sizeof text, "Mail server refused %s: %.*s", recipient, ReplyLineLength(job), job->buf);
+        // Once the final '.' is answered the mail is the server's; only quit is left.
+        if (!sent || !read_socket(job, step.wait))
+            return &step == &quit;
+        if (step.refusalEnds && (job->code / 100 == 4 || job->code / 100 == 5)) {
+            char text[ReportSize];
+            snprintf(text, sizeof text, "Mail server refused %s: %s", recipient, job->quoted);
             if (send_socket(job, "quit\r\n"))
                 read_socket(job, limits.quit);
-            ReportToDialog(job->reportTo, text);
-            return;
+            Report(job, text);
+            return true;
         }
     }
+    return true;
 }
 
-// The worker: one connection per recipient, one after the other, in list order.
+// Reports failure followed by every recipient the alert did not reach: recipient and
+// those after it in the list at cursor.
+static void ReportNotReached(const MailJob *job, const char *failure, const char *recipient, const char *cursor)
+{
+    char text[ReportSize];
+    int used = snprintf(text, sizeof text, "%s\n\nThe alert did not reach: %s", failure, recipient);
+    char next[RecipientSize];
+    bool whole;
+    while (used > 0 && static_cast<size_t>(used) < sizeof text && NextRecipient(&cursor, next, sizeof next, &whole))
+        used += snprintf(text + used, sizeof text - used, "; %s", next);
+    Report(job, text);
+}
+
+// The worker: one connection per recipient, one after the other, in list order, until
+// the list ends, the server fails the alert or the alert is cancelled.
 static DWORD WINAPI DeliverAlert(void *parameter)
 {
     MailJob *job = static_cast<MailJob *>(parameter);
     // A name is looked up here, at send time: at sign-in the look-up at Start often
     // comes before the network is up.
     in_addr server;
-    if (!FindServerAddress(job->server, &server)) {
-        ReportToDialog(job->reportTo, "Couldn't connect to mail server");
-    } else if (ConnectToHost(job, 25, server)) {
-        bool firstConnectionUnused = true;
-        const char *cursor = job->recipients;
-        char recipient[RecipientSize];
-        while (NextRecipient(&cursor, recipient, sizeof recipient)) {
-            if (!firstConnectionUnused && !ConnectToHost(job, 25, server))
-                continue;
-            firstConnectionUnused = false;
-            RunMailExchange(job, recipient);
-            CloseConnection(job);
+    bool found = FindServerAddress(job->server, &server);
+    const char *cursor = job->recipients;
+    char recipient[RecipientSize];
+    bool whole;
+    while (!Cancelled(job) && NextRecipient(&cursor, recipient, sizeof recipient, &whole)) {
+        if (!whole) {
+            char text[ReportSize];
+            snprintf(text, sizeof text, "The alert was not sent to an address longer than %u characters: %s...",
+                     static_cast<unsigned>(RecipientSize - 1), recipient);
+            Report(job, text);
+            continue;
         }
-        if (firstConnectionUnused)
-            CloseConnection(job);
+        const char *failure = "Couldn't connect to mail server";
+        if (!found || !ConnectToHost(job, 25, server, &failure)) {
+            ReportNotReached(job, failure, recipient, cursor);
+            break;
+        }
+        bool answered = RunMailExchange(job, recipient);
+        CloseConnection(job);
+        if (!answered) {
+            char text[ReportSize];
+            snprintf(text, sizeof text, "Mail server stopped answering before the alert reached %s", recipient);
+            ReportNotReached(job, text, recipient, cursor);
+            break;
+        }
     }
     FreeMailJob(job);
     return 0;
 }
 
-// The private copy of the alert and the mail settings in force; none when out of memory.
-static MailJob *CopyOfAlert(const char *alert)
+// The private copy of the request; none when out of memory.
+static MailJob *CopyOfRequest(const MailRequest &request)
 {
-    const char *list = Monitor.EmailAddress ? Monitor.EmailAddress : "";
+    const char *list = request.recipients ? request.recipients : "";
     size_t listSize = strlen(list) + 1;
     MailJob *job = static_cast<MailJob *>(calloc(1, sizeof(MailJob)));
     char *recipients = static_cast<char *>(malloc(listSize));
@@ -377,29 +488,30 @@ static MailJob *CopyOfAlert(const char *alert)
     }
     memcpy(recipients, list, listSize);
     job->recipients = recipients;
-    job->reportTo = Monitor.hwndDlgSave;
+    job->reportTo = request.reportTo;
+    job->reportMessage = request.reportMessage;
     job->limits = MailLimits;
     // A server text too long for any name names no server, rather than another name cut
     // to fit.
-    const char *server = Monitor.EmailServer ? Monitor.EmailServer : "";
+    const char *server = request.server ? request.server : "";
     if (strlen(server) < sizeof job->server)
         strcpy(job->server, server);
     // No configured text may bring its own line end: it would start a command of its own.
-    CopyWithoutLineBreaks(job->sender, sizeof job->sender, Monitor.FromAddress);
+    CopyWithoutLineBreaks(job->sender, sizeof job->sender, request.sender);
     // With no sender, or one of blanks only, the null sender: "mail from: " with nothing
     // or blanks after it is refused by every server.
     if (job->sender[strspn(job->sender, " \t")] == '\0')
         strcpy(job->sender, "<>");
-    char hostName[sizeof Monitor.MyHostName];
-    CopyWithoutLineBreaks(hostName, sizeof hostName, Monitor.MyHostName);
+    char hostName[64];
+    CopyWithoutLineBreaks(hostName, sizeof hostName, request.hostName);
     snprintf(job->subject, sizeof job->subject, "Disk Space Problem on %s.", hostName);
     // Twice the alert's field and more: every byte of it could double on the wire. A
     // longer text goes out cut, still a well-formed body.
-    EncodeMailBody(job->body, sizeof job->body, alert);
+    EncodeMailBody(job->body, sizeof job->body, request.alert);
     return job;
 }
 
-// The thread delivering the alert in flight; used on the dialog's thread only.
+// The worker of the alert in flight; used on the window's thread only.
 static HANDLE MailWorker;
 
 bool MailInFlight()
@@ -411,18 +523,29 @@ bool MailInFlight()
     return MailWorker != nullptr;
 }
 
-bool SendEmail(const char *alert)
+void CancelMail()
+{
+    InterlockedExchange(&FirstLiveAlert, InterlockedCompareExchange(&AlertsHandedOver, 0, 0) + 1);
+    DropCancelledReports();
+    // The worker ends by itself within a slice; nothing waits for it.
+    if (MailWorker)
+        CloseHandle(MailWorker);
+    MailWorker = nullptr;
+}
+
+bool SendEmail(const MailRequest &request)
 {
     if (MailInFlight())
         return false;
-    MailJob *job = CopyOfAlert(alert);
+    MailJob *job = CopyOfRequest(request);
     if (!job)
         return false;   // out of memory: silent, like a failure once connected
+    job->serial = InterlockedIncrement(&AlertsHandedOver);
     // Nothing waits for the worker: when the program ends, it ends with it.
     MailWorker = CreateThread(nullptr, 0, DeliverAlert, job, 0, nullptr);
     if (!MailWorker) {
+        Report(job, "Unable to start connection");
         FreeMailJob(job);
-        ReportToDialog(Monitor.hwndDlgSave, "Unable to start connection");
         return false;
     }
     return true;

@@ -49,9 +49,9 @@
 #define WM_TRAYICON         20002
 #define TRAY_ICON_ID        1025
 
-// The mail worker's report of a failure to the dialog; lParam is the box text, which the
-// dialog frees.
-#define WM_MAILRESULT       (WM_APP + 1)
+// Tells the dialog that a mail failure waits to be shown. It carries nothing: the reports
+// stay with the mailer, so a message another program posts can only make the dialog look.
+#define WM_MAILREPORT       (WM_APP + 1)
 
 // The version shown in the dialog; the release packages are named after it.
 #define VELLMARK_VERSION    "5.0.36.126"

@@ -263,6 +263,21 @@ TEST_CASE("the tray: hide, menu, restore by double click or Restore, and staying
     CHECK_FALSE(FakeTrayIconShown);
 }
 
+TEST_CASE("messages other programs post, of any application number and any parameters, change nothing")
+{
+    Started d;
+    MessageBoxCatcher catcher;
+    const LPARAM junk[] = {0, 1, 0x7FFF0000, static_cast<LPARAM>(0xDEADBEEFDEADBEEFull), -1};
+    for (UINT msg = WM_APP; msg < WM_APP + 256; msg++)
+        for (LPARAM lParam : junk)
+            PostMessageA(d.hDlg, msg, static_cast<WPARAM>(lParam), lParam);
+    PumpFor(200);
+    CHECK(IsWindow(d.hDlg));
+    CHECK(IsWindowVisible(d.hDlg));
+    CHECK(catcher.boxes.empty());
+    CHECK(d.Text(IDC_FREE) == "25.00 GB");
+}
+
 // Whether a quit message waits in this thread's queue; takes it out.
 bool QuitPosted()
 {

@@ -2,6 +2,7 @@
 // check timer, the title and the locked entries; and the interval slider's units.
 #include "core/monitoring.h"
 #include "core/state.h"
+#include "core/trayicon.h"
 #include "resources/resource.h"
 #include "tests/support/fakedisk.h"
 #include "tests/support/testing.h"
@@ -231,14 +232,46 @@ TEST_CASE("the automatic start takes the stored settings and leaves the slider o
     StartAndMinimize();
     CHECK(Monitor.WarningTime == INT_MAX);
 
-    // No stored recipient asks the question, and Cancel refuses the start.
+    // At sign-in nobody may be there: whatever the start tells or asks comes with the
+    // checks already running. Cancel on the question then ends them, with the window shown.
     d.Command(IDC_STOP);
-    Monitor.StartEmailAddress[0] = 0;
-    catcher.SetAnswer(IDCANCEL);
-    StartAndMinimize();
-    CHECK(catcher.boxes.back().text == "Email not entered. Message will be displayed on screen");
-    CHECK(d.State() == Inactive);
-    CHECK_FALSE(d.KillCheckTimer());
+    const std::string unresolvable = std::string(64, 'x') + ".test";
+    struct Row {
+        const char *recipients;
+        const char *server;
+        float level;
+        int answer;
+        const char *told;
+        const char *after;
+    } rows[] = {
+        {"", "127.0.0.1", 10, IDCANCEL, "Email not entered. Message will be displayed on screen", Inactive},
+        {"", "127.0.0.1", 10, IDOK, "Email not entered. Message will be displayed on screen", Active},
+        {"ops@stored.test", unresolvable.c_str(), 10, IDOK, "Couldn't resolve server name. Try IP address instead.",
+         Active},
+        {"ops@stored.test", "127.0.0.1", 0, IDOK, "Warning Level not entered. No warnings will be given", Active},
+    };
+    for (const Row &row : rows) {
+        INFO("told: ", row.told, ", answer ", row.answer);
+        strcpy(Monitor.StartEmailAddress, row.recipients);
+        strcpy(Monitor.StartEmailServer, row.server);
+        Monitor.StartWarning = row.level;
+        Monitor.StartTimeType = 1;
+        memcpy(Monitor.AutoStartMini, "1", 2);
+        CheckDlgButton(d.hDlg, IDC_AUTOMIN, BST_CHECKED);
+        catcher.boxes.clear();
+        catcher.SetAnswer(row.answer);
+        std::string whileOpen;
+        catcher.whileOpen = [&] { whileOpen = d.State() + (IsWindowVisible(d.hDlg) ? ", shown" : ", hidden"); };
+        StartAndMinimize();
+        REQUIRE(catcher.boxes.size() == 1);
+        CHECK(catcher.boxes[0].text == row.told);
+        CHECK(whileOpen == std::string(Active) + ", hidden");
+        CHECK(d.State() == row.after);
+        CHECK(IsWindowVisible(d.hDlg) == (row.after == Inactive));
+        CHECK(d.KillCheckTimer() == (row.after == Active));
+        RestoreFromTray();
+        d.Command(IDC_STOP);
+    }
 }
 
 TEST_CASE("unit set-up clamps into the unit's range and fills label and box only when asked")

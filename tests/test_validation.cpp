@@ -55,15 +55,17 @@ TEST_CASE("the first check that decides ends validation, and only a full run tak
 {
     struct Row {
         bool drive; float level; UINT seconds; const char *to; const char *server; int answer;
-        int result; const char *text; const char *looks;
+        bool result; const char *text; const char *looks;
     } rows[] = {
-        {false, 0, 0, nullptr, nullptr, IDOK, 1, "Disk must be selected", "-"},
-        {true, 0, 0, nullptr, nullptr, IDOK, 0, "Warning Level not entered. No warnings will be given", "-"},
-        {true, 10, 0, "ops@example.test", "127.0.0.1", IDOK, 1, "Seconds Delay must be selected", "-"},
-        {true, 10, 30, "ops@example.test", nullptr, IDOK, 1, "Email Server must be entered if email address entered", "-"},
-        {true, 10, 30, nullptr, nullptr, IDCANCEL, 1, Question, "C"},
-        {true, 10, 30, nullptr, nullptr, IDOK, 0, Question, "C"},
-        {true, 10, 30, "ops@example.test", "127.0.0.1", IDOK, 0, nullptr, ""},
+        {false, 0, 0, nullptr, nullptr, IDOK, false, "Disk must be selected", "-"},
+        {true, 0, 0, nullptr, nullptr, IDOK, true, "Warning Level not entered. No warnings will be given", "-"},
+        {true, 10, 0, "ops@example.test", "127.0.0.1", IDOK, false, "Seconds Delay must be selected", "-"},
+        {true, 10, 30, "ops@example.test", nullptr, IDOK, false, "Email Server must be entered if email address entered", "-"},
+        {true, 10, 30, nullptr, nullptr, IDCANCEL, false, Question, "C"},
+        {true, 10, 30, nullptr, nullptr, IDOK, true, Question, "C"},
+        // A list of blanks and separators names nobody: it counts as no list.
+        {true, 10, 30, " ; ;;\r\n", nullptr, IDCANCEL, false, Question, "C"},
+        {true, 10, 30, "ops@example.test", "127.0.0.1", IDOK, true, nullptr, ""},
     };
     for (const Row &row : rows) {
         INFO("row with message: ", row.text ? row.text : "(none)", ", answer ", row.answer);
@@ -84,7 +86,7 @@ TEST_CASE("the first check that decides ends validation, and only a full run tak
             CHECK(catcher.boxes[0].text == row.text);
         }
         CHECK(Looks == row.looks);
-        const char *flags = row.result == 0 && row.level != 0 ? "1xy" : "0xy";
+        const char *flags = row.result && row.level != 0 ? "1xy" : "0xy";
         CHECK(std::string(Monitor.AutoStartValue) == flags);
         CHECK(std::string(Monitor.AutoStartMini) == flags);
         DestroyWindow(hDlg);
@@ -118,7 +120,7 @@ TEST_CASE("a server name is replaced by its address; a failed lookup, or a text 
         INFO("server ", row.server);
         HWND hDlg = OpenWithEntries(nullptr, row.server.c_str());
         MessageBoxCatcher catcher(IDOK);
-        CHECK(CheckEntries() == 0);         // no recipient: the question comes first, OK goes on
+        CHECK(CheckEntries());              // no recipient: the question comes first, OK goes on
 
         // The server in force is a text of its own, not the socket library's buffer,
         // which the next conversion overwrites.

@@ -1,6 +1,7 @@
 // The warning check: the strict comparison, the command, the alert text and its box.
 #include "core/state.h"
 #include "core/warning.h"
+#include "mail/smtp.h"
 #include "tests/mail/peer_records.h"
 #include "tests/support/fakedisk.h"
 #include "tests/support/testing.h"
@@ -120,4 +121,15 @@ TEST_CASE("with a recipient list in force no box is shown")
     REQUIRE(content.size() == head.size() + 24 + tail.size());
     CHECK(content.substr(0, head.size()) == head);
     CHECK(content.substr(content.size() - tail.size()) == tail);
+
+    // A list of blanks and separators names nobody: the alert shows on screen instead.
+    PrepareCheck(50.0f, 10.0);
+    PutTextInForce(&Monitor.EmailAddress, " ; ;;\r\n ");
+    PutTextInForce(&Monitor.EmailServer, PeerAddress(25).c_str());
+    ClearPeerRecords();
+    CheckWarning();
+    CHECK_FALSE(MailInFlight());
+    REQUIRE(catcher.boxes.size() == 1);
+    CHECK(catcher.boxes[0].caption == "WARNING!!!");
+    CHECK(DeliveredMails(0, 500).empty());
 }

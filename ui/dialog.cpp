@@ -8,6 +8,7 @@
 #include "core/sampling.h"
 #include "core/state.h"
 #include "core/warning.h"
+#include "mail/smtp.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "ui/tray.h"
@@ -110,17 +111,22 @@ static INT_PTR OnInitDialog(HWND hDlg)
 static void OnTimer()
 {
     GetCurrentDiskUsage();
-    if (Monitor.WarningLevel > 0)
-        CheckWarning();
+    CheckWarning();
 }
 
-// The mail worker's reports share the one-at-a-time box of mail errors: with the server
-// down, a box per check would otherwise pile up.
-static void OnMailResult(char *text)
+// Shows the mailer's reports one box at a time, oldest first. A report that comes while
+// a box is open waits for the box's loop to show it; the mailer drops one that repeats a
+// report open or waiting, so a server that is down at every check shows once.
+static void OnMailReport()
 {
-    static bool boxOpen = false;
-    ShowUnstackedBox(&boxOpen, text, "Error", MB_TOPMOST | MB_ICONERROR);
-    free(text);
+    static bool showing = false;
+    if (showing)
+        return;
+    showing = true;
+    char text[2048];
+    while (!Monitor.Ending && NextMailReport(text, sizeof text))
+        MessageBoxA(nullptr, text, "Error", MB_TOPMOST | MB_ICONERROR);
+    showing = false;
 }
 
 static void OnSlider()
@@ -166,6 +172,7 @@ static void EndProgram(HWND hDlg)
 {
     Monitor.Ending = true;
     KillTimer(hDlg, IDT_CHECK);
+    CancelMail();
     NotifyTray(NIM_DELETE);
     EndDialog(hDlg, 0);
     PostQuitMessage(0);
@@ -224,8 +231,8 @@ INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
     case WM_TRAYICON:
         OnTrayIcon(wParam, lParam);
         return FALSE;
-    case WM_MAILRESULT:
-        OnMailResult(reinterpret_cast<char *>(lParam));
+    case WM_MAILREPORT:
+        OnMailReport();
         return FALSE;
     case WM_WINDOWPOSCHANGING:
         KeepHiddenInTray(reinterpret_cast<WINDOWPOS *>(lParam));

@@ -15,7 +15,9 @@ Five runs of the program, each checked in groups:
      window answers, Stop works; ended by Exit while the alert still waits
   5. an automatic start hidden to the tray, restored and hidden again; ended by
      WM_ENDSESSION(1)
-  5. four more runs, each ended by one way out while a message box is open: the
+  6. an automatic start at sign-in before the network is up: monitoring runs while the
+     look-up failure waits for a click, and a mail failure that recurs shows once
+  7. four more runs, each ended by one way out while a message box is open: the
      e-mail question at start-up, or the alert box of a check every second
 Every way out must end the program with exit code 0. Every wait is bounded, and every
 process started here is ended, also after a failure. Prints one line per check.
@@ -358,6 +360,24 @@ def tray_autostart():
     ends_with_zero(program, "WM_ENDSESSION(1)")
 
 
+def signin_without_network():
+    # The resolver refuses a label of more than 63 characters at once, as it fails a
+    # name when no network is up yet.
+    seed({"Disk": "C:\\", "Warning": 10000, "Seconds": 1, "TimeType": 1, "EmailAddress": "first@example.test",
+          "EmailServer": "x" * 64 + ".test", "FromAddress": "vellmark@example.test", "AutoStart": "1", "AutoMin": "1"})
+    program = start_program()
+    yield program
+    check("the look-up failure is told", ask("box", "Error", 15), "Couldn't resolve server name. Try IP address instead.")
+    check("monitoring runs while it waits for a click", ask("title", WINDOW), "Vellmark - Active")
+    check("the window is hidden to the tray meanwhile", ask("visible", WINDOW, 0), "0")
+    time.sleep(3.5)  # three checks or more, each failing to mail the same way
+    failure = "Error: Couldn't connect to mail server\n\nThe alert did not reach: first@example.test"
+    check("the mail failure of every check shows once, beside the look-up failure",
+          sorted(ask("boxes").split("\t")[1:]), sorted([failure, "Error: Couldn't resolve server name. Try IP address instead."]))
+    must("post", WINDOW, WM_COMMAND, EXIT, 0)
+    ends_with_zero(program, "Exit with both boxes open", 5)
+
+
 def box_open_at_exit(label, way, box):
     """Ends the program by one way out while a box is open. A box's own loop used to
     keep the program alive, checking on, until somebody closed the box."""
@@ -416,6 +436,7 @@ def main():
             for conn in taken:
                 conn.close()
         run("automatic start to the tray", tray_autostart)
+        run("automatic start at sign-in before the network is up", signin_without_network)
         for label, way, box in [("WM_ENDSESSION(1)", (WM_ENDSESSION, 1, 0), "Warning"),
                                 ("Exit", (WM_COMMAND, EXIT, 0), "WARNING!!!"),
                                 ("the tray menu's Exit", (WM_COMMAND, IDM_EXIT, 0), "WARNING!!!"),

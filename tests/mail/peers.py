@@ -4,7 +4,7 @@
     peers.py start DIR   start the servers, wait until all listen, record into DIR
     peers.py stop DIR    end the servers started for DIR (by the pid kept in DIR)
 
-The servers listen on port 25 of the first block of addresses 127.0.N.25 to .38 that
+The servers listen on port 25 of the first block of addresses 127.0.N.25 to .39 that
 is free (127.0.0.x when no other run holds it); DIR/ready holds the block's prefix,
 "127.0.N.", once every server listens. Every connection a server takes is written, when
 it ends, to DIR/<server>-<nnnn>.bin (nnnn counts connections across all servers, in the
@@ -27,6 +27,8 @@ joined by ';', one line each, then the message content as it stored it.
     .37  strict   like good, but sends its greeting and each reply in several lines and
                   pieces with pauses, and notes any byte that comes before a reply is whole
     .38  picky    like good, but refuses a recipient whose name starts with "unknown"
+    .39  verbose  like good, but greets in eleven lines of 406 bytes, and answers the
+                  final '.' with "250-" and then a refusal
 """
 import os
 import select
@@ -178,6 +180,12 @@ def serve_strict(conn):
     return received + b"".join(b"\n!early during the reply to " + name.encode() for name in early)
 
 
+def serve_verbose(conn):
+    send(conn, "".join("220-%s\r\n" % ("%02d" % i * 200) for i in range(11)) + "220 verbose peer\r\n")
+    end = "250-accepted for checking\r\n554 5.7.1 rejected after checking\r\n"
+    return converse(conn, good_replies({".": end}))
+
+
 def serve_refuse(conn):
     send(conn, "554 no service here\r\n")
     return converse(conn, lambda line: "550 refused\r\n")
@@ -289,13 +297,13 @@ def run_aiosmtpd(folder, address):
 
 
 def claim_addresses():
-    """Holds port 25 on the first block of addresses 127.0.N.25 to .38 that no other
+    """Holds port 25 on the first block of addresses 127.0.N.25 to .39 that no other
     process holds: test runs of other build trees may be under way at the same time."""
     for third in [0] + list(range(25, 125)):
         prefix = "127.0.%d." % third
         held = {}
         try:
-            for host in range(25, 39):
+            for host in range(25, 40):
                 if host == 30:
                     held[host] = listener(prefix + "30", 0)
                 elif host == 33:
@@ -328,6 +336,7 @@ def serve(folder):
     run_server(folder, "drip", held[36], serve_drip)
     run_server(folder, "strict", held[37], serve_strict)
     run_server(folder, "picky", held[38], serve_picky)
+    run_server(folder, "verbose", held[39], serve_verbose)
     with open(os.path.join(folder, "ready.tmp"), "w") as f:
         f.write(prefix)
     os.replace(os.path.join(folder, "ready.tmp"), os.path.join(folder, "ready"))
