@@ -374,4 +374,24 @@ TEST_CASE("while an alert waits on a silent server the window answers, the check
     CHECK(GetTickCount() - stopped < 1500);
     PumpFor(4500);
     CHECK(catcher.boxes.empty());
+
+    // Started again on the silent server, then on another one: the alert in flight ends,
+    // and the next check's alert goes to the new server.
+    ClearPeerRecords();
+    SendDlgItemMessageA(w.hDlg, IDC_DISK, CB_SELECTSTRING, (WPARAM)-1, (LPARAM) "C:\\");
+    SetDlgItemTextA(w.hDlg, IDC_WARNING, "101");
+    SetDlgItemTextA(w.hDlg, IDC_INTERVAL, "30");
+    SetDlgItemTextA(w.hDlg, IDC_EMAIL, "ops@example.test");
+    SetDlgItemTextA(w.hDlg, IDC_SERVER, PeerAddress(28).c_str());
+    SendMessageA(w.hDlg, WM_COMMAND, MAKEWPARAM(IDC_START, BN_CLICKED), 0);
+    w.Tick();
+    REQUIRE(MailInFlight());
+    SetDlgItemTextA(w.hDlg, IDC_SERVER, PeerAddress(26).c_str());
+    SendMessageA(w.hDlg, WM_COMMAND, MAKEWPARAM(IDM_START, BN_CLICKED), 0);
+    w.Tick();
+    REQUIRE(WaitForMail());
+    CHECK(PeerRecords("good", 1).size() == 1);
+    CHECK(PeerRecords("silent", 1, 1000).size() == 1);
+    CHECK(catcher.boxes.empty());
+    KillTimer(w.hDlg, IDT_CHECK);
 }
