@@ -37,10 +37,13 @@ void NotifyTray(DWORD message)
     // call here again: the call made last has the last word on the icon.
     static unsigned calls;
     unsigned call = ++calls;
-    bool taken = Shell_NotifyIconA(message, &Monitor.IconData) != FALSE;
+    // The shell's DLL is loaded at the first call, which raises an exception where it
+    // cannot be: without it the icon is refused, as by a taskbar that is not there.
+    bool shell = GetModuleHandleA("shell32.dll") || LoadLibraryA("shell32.dll");
+    bool taken = shell && Shell_NotifyIconA(message, &Monitor.IconData) != FALSE;
     // A shell busy at sign-in can refuse an icon it then shows, and a shell that kept our
     // icon refuses to add it again: a change tells whether it is there.
-    if (!taken && message == NIM_ADD)
+    if (shell && !taken && message == NIM_ADD)
         taken = Shell_NotifyIconA(NIM_MODIFY, &Monitor.IconData) != FALSE;
     if (call != calls)
         return;

@@ -51,7 +51,10 @@ void RunCommand(const char *commandLine)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     memset(&process, 0, sizeof process);
-    if (CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    // The program turns the system's critical-error boxes off for itself; the command
+    // gets the system's default, as if started from the desktop.
+    if (CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup,
+                       &process)) {
         CloseHandle(process.hThread);
         CommandProcess = process.hProcess;
     }

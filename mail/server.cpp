@@ -7,6 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 
+bool SocketLibraryLoads()
+{
+    return GetModuleHandleA("ws2_32.dll") || LoadLibraryA("ws2_32.dll");
+}
+
 bool HoldsLetter(const char *text)
 {
     for (const char *p = text; *p; p++)
@@ -83,6 +88,8 @@ static DWORD WINAPI RunLookUp(void *parameter)
 
 bool LookUpNameWithin(const char *name, DWORD ms, in_addr *address)
 {
+    if (!SocketLibraryLoads())
+        return false;
     LookUp *lookUp = static_cast<LookUp *>(calloc(1, sizeof(LookUp)));
     // No name is longer than 253 characters.
     if (!lookUp || strlen(name) >= sizeof lookUp->name) {

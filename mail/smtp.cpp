@@ -542,7 +542,8 @@ bool SendEmail(const MailRequest &request)
         return false;   // out of memory: silent, like a failure once connected
     job->serial = InterlockedIncrement(&AlertsHandedOver);
     // Nothing waits for the worker: when the program ends, it ends with it.
-    MailWorker = CreateThread(nullptr, 0, DeliverAlert, job, 0, nullptr);
+    if (SocketLibraryLoads())
+        MailWorker = CreateThread(nullptr, 0, DeliverAlert, job, 0, nullptr);
     if (!MailWorker) {
         Report(job, "Unable to start connection");
         FreeMailJob(job);

@@ -278,6 +278,39 @@ TEST_CASE("messages other programs post, of any application number and any param
     CHECK(d.Text(IDC_FREE) == "25.00 GB");
 }
 
+// Run alone by test_without_dlls, in which neither DLL can be loaded.
+TEST_CASE("without SHELL32 and WS2_32 the tray and the mail fail as refused, never crash" * doctest::skip())
+{
+    REQUIRE_FALSE(LoadLibraryA("shell32.dll"));
+    REQUIRE_FALSE(LoadLibraryA("ws2_32.dll"));
+    Started d;
+    MessageBoxCatcher catcher;
+    TrayCalls.clear();
+    d.Command(IDC_MINIMIZE);
+    CHECK_FALSE(IsWindowVisible(d.hDlg));
+    CHECK(TrayCalls.empty());
+
+    PutTextInForce(&Monitor.EmailAddress, "ops@example.test");
+    PutTextInForce(&Monitor.EmailServer, "127.0.0.1");
+    Monitor.WarningLevel = 50;
+    SendMessageA(d.hDlg, WM_TIMER, IDT_CHECK, 0);
+    PumpFor(100);
+    REQUIRE(catcher.boxes.size() == 1);
+    CHECK(catcher.boxes[0].text == "Unable to start connection");
+
+    // A server name at Start cannot be looked up.
+    d.Command(IDM_RESTORE);
+    SendDlgItemMessageA(d.hDlg, IDC_DISK, CB_SETCURSEL, 0, 0);
+    SetDlgItemTextA(d.hDlg, IDC_WARNING, "50");
+    SetDlgItemTextA(d.hDlg, IDC_INTERVAL, "30");
+    SetDlgItemTextA(d.hDlg, IDC_EMAIL, "ops@example.test");
+    SetDlgItemTextA(d.hDlg, IDC_SERVER, "localhost");
+    d.Command(IDC_START);
+    REQUIRE(catcher.boxes.size() == 2);
+    CHECK(catcher.boxes[1].text == "Couldn't resolve server name. Try IP address instead.");
+    KillTimer(d.hDlg, IDT_CHECK);
+}
+
 // Whether a quit message waits in this thread's queue; takes it out.
 bool QuitPosted()
 {
