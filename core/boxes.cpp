@@ -1,5 +1,4 @@
-// Moving texts between the Monitor state and the dialog's controls, and the one-at-a-time
-// message box.
+// Moving texts between the Monitor state and the dialog's controls.
 #include "core/boxes.h"
 
 #include "core/state.h"
@@ -10,7 +9,7 @@
 void ReplaceBoxText(HWND hWnd, const char *text)
 {
     // Every check rewrites seven boxes, mostly with what they already show, and each
-    // replacement costs a redraw: a box that already holds the very text is left as it is.
+    // replacement costs a redraw.
     char shown[256];
     size_t length = strlen(text);
     if (length < sizeof shown && GetWindowTextLengthA(hWnd) == static_cast<int>(length) &&
@@ -18,15 +17,6 @@ void ReplaceBoxText(HWND hWnd, const char *text)
         return;
     SendMessageA(hWnd, EM_SETSEL, 0, -1);
     SendMessageA(hWnd, EM_REPLACESEL, FALSE, (LPARAM)text);
-}
-
-void ShowUnstackedBox(bool *open, const char *text, const char *caption, UINT flags)
-{
-    if (*open)
-        return;
-    *open = true;
-    MessageBoxA(nullptr, text, caption, flags);
-    *open = false;
 }
 
 void ReadBoxText(int id, char **field)

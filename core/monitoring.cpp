@@ -61,11 +61,6 @@ void SetUpUnit(int code, UINT position, bool showInBoxes)
     }
 }
 
-static void ReadDriveList()
-{
-    PutTextInForce(&Monitor.DiskToMonitor, ReadSelectedDrive() ? Monitor.buffer : nullptr);
-}
-
 static const char *SkipDigits(const char *p)
 {
     while (isdigit(static_cast<unsigned char>(*p)))
@@ -107,15 +102,15 @@ static size_t LeadingDecimalLength(const char *text)
 // anything else, or a number too large for a float gives 0, no warnings.
 static void ReadWarningLevel()
 {
-    Monitor.len = GetWindowTextLengthA(GetDlgItem(Monitor.hwndDlgSave, IDC_WARNING));
-    char *text = static_cast<char *>(calloc(Monitor.len + 1, 1));
-    if (!text)
-        return;     // out of memory: the level in force stays
-    GetDlgItemTextA(Monitor.hwndDlgSave, IDC_WARNING, text, Monitor.len + 1);
-    text[LeadingDecimalLength(text)] = 0;
-    // The platform's reader (msvcrt's atof) does the rest: MinGW's strtof would bring
-    // 17 KB of code of its own.
-    float level = static_cast<float>(atof(text));
+    char *text = nullptr;
+    ReadBoxText(IDC_WARNING, &text);
+    float level = 0;
+    if (text) {
+        text[LeadingDecimalLength(text)] = 0;
+        // The platform's reader (msvcrt's atof) does the rest, rather than MinGW's strtof,
+        // which would link a conversion of its own into the program.
+        level = static_cast<float>(atof(text));
+    }
     Monitor.WarningLevel = std::isfinite(level) ? level : 0;
     free(text);
 }
@@ -123,6 +118,19 @@ static void ReadWarningLevel()
 static void ReadInterval()
 {
     Monitor.Seconds = GetDlgItemInt(Monitor.hwndDlgSave, IDC_INTERVAL, nullptr, FALSE);
+}
+
+void ReadEntries(unsigned entries)
+{
+    PutTextInForce(&Monitor.DiskToMonitor, ReadSelectedDrive() ? Monitor.buffer : nullptr);
+    ReadBoxText(IDC_EMAIL, &Monitor.EmailAddress);
+    ReadBoxText(IDC_FROM, &Monitor.FromAddress);
+    ReadBoxText(IDC_SERVER, &Monitor.EmailServer);
+    if (entries & WithCommand)
+        ReadBoxText(IDC_COMMAND, &Monitor.Command);
+    if (entries & WithLevel)
+        ReadWarningLevel();
+    ReadInterval();
 }
 
 // Points the sampler at the drive in force, shown selected. The drive list stays usable
@@ -177,7 +185,8 @@ static void GoActive()
         MiniMizeToTray();
 }
 
-// The tail every interactive Start shares once its entries are read.
+// The tail every interactive Start shares once its entries are read. The interval is read
+// again: the unit menu may have changed it while validation's boxes were open.
 static void ValidateAndGoActive()
 {
     Monitor.Error = !Validate(CheckEntries);
@@ -192,13 +201,7 @@ void StartMonitoring()
 {
     if (Validating)
         return;
-    ReadDriveList();
-    ReadBoxText(IDC_EMAIL, &Monitor.EmailAddress);
-    ReadBoxText(IDC_SERVER, &Monitor.EmailServer);
-    ReadBoxText(IDC_FROM, &Monitor.FromAddress);
-    ReadBoxText(IDC_COMMAND, &Monitor.Command);
-    ReadWarningLevel();
-    ReadInterval();
+    ReadEntries(WithCommand | WithLevel);
     ValidateAndGoActive();
 }
 
@@ -206,12 +209,7 @@ void StartMonitoringFromTray()
 {
     if (Validating)
         return;
-    ReadDriveList();
-    ReadBoxText(IDC_EMAIL, &Monitor.EmailAddress);
-    ReadBoxText(IDC_FROM, &Monitor.FromAddress);
-    ReadBoxText(IDC_SERVER, &Monitor.EmailServer);
-    ReadWarningLevel();
-    ReadInterval();
+    ReadEntries(WithLevel);
     ValidateAndGoActive();
 }
 

@@ -35,12 +35,26 @@ int PeriodForInterval(UINT count, int code);
 // range is SetUpUnit(1, its position, false).
 void SetUpUnit(int code, UINT position, bool showInBoxes);
 
-// The three ways into monitoring: the Start button, Start in the tray menu (which keeps
-// the command in force), and the automatic start from the stored settings. Each reads
-// its entries, validates them, samples once, arms the check timer and locks the entries.
+// What ReadEntries takes besides the drive, the recipients, the sender, the server and
+// the interval: Start takes both, the tray's Start keeps the command in force, and Save
+// Settings the level.
+const unsigned WithCommand = 1;
+const unsigned WithLevel = 2;
+
+// Reads the dialog's entries into the settings in force.
+void ReadEntries(unsigned entries);
+
+// Start monitoring, from the Start button: the entries read, validated with the user,
+// one sample, the check timer armed, the entries locked. An alert in flight ends.
 void StartMonitoring();
+
+// The same from the tray menu, which keeps the command in force.
 void StartMonitoringFromTray();
+
+// The automatic start at program start, from the stored settings. What it tells or asks
+// the user comes once monitoring runs, so that nobody needs to be there.
 void StartAndMinimize();
 
-// Kills the check timer and unlocks the entries; the settings in force stay.
+// Kills the check timer, ends an alert in flight and unlocks the entries; the settings in
+// force stay.
 void StopMonitoring();

@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 float BytesToGB(ULONGLONG bytes)
 {
@@ -64,45 +63,8 @@ void UpdateTrayTip()
     NotifyTray(NIM_MODIFY);
 }
 
-// The figures the seven boxes were last given by a sample, and the dialog that shows them.
-// Most checks find the figures of the check before: those leave the boxes alone without a
-// word to them, since right after the query's round trip through the system even asking a
-// box for its text costs more than the rest of the sample.
-static struct {
-    HWND dialog;
-    ULONGLONG size, free;
-    float marks[4];
-} ShownBySample;
-
-static void CurrentMarks(float marks[4])
-{
-    marks[0] = Monitor.highgb;
-    marks[1] = Monitor.lowgb;
-    marks[2] = Monitor.highpercent;
-    marks[3] = Monitor.lowpercent;
-}
-
-// Whether the boxes already show the figures of this sample.
-static bool FiguresAlreadyShown()
-{
-    float marks[4];
-    CurrentMarks(marks);
-    return ShownBySample.dialog == Monitor.hwndDlgSave && ShownBySample.size == Monitor.DiskSize &&
-           ShownBySample.free == Monitor.DiskFree && memcmp(ShownBySample.marks, marks, sizeof marks) == 0;
-}
-
-static void RecordFiguresShown()
-{
-    ShownBySample.dialog = Monitor.hwndDlgSave;
-    ShownBySample.size = Monitor.DiskSize;
-    ShownBySample.free = Monitor.DiskFree;
-    CurrentMarks(ShownBySample.marks);
-}
-
 void DisplayHighLow()
 {
-    // Marks shown from elsewhere (Reset, another drive) are no longer the sample's.
-    ShownBySample.dialog = nullptr;
     char text[64];
     FormatGB(text, sizeof text, Monitor.highgb, false);
     ReplaceBoxText(Monitor.hHighGB, text);
@@ -127,16 +89,13 @@ void GetCurrentDiskUsage()
 
     Monitor.FreePercent = PercentFree(Monitor.DiskFree, Monitor.DiskSize);
     UpdateMarks(BytesToGB(Monitor.DiskFree), Monitor.FreePercent);
-    if (!FiguresAlreadyShown()) {
-        char sizeText[64], freeText[64], percentText[64];
-        FormatGB(sizeText, sizeof sizeText, BytesToGB(Monitor.DiskSize), true);
-        FormatGB(freeText, sizeof freeText, BytesToGB(Monitor.DiskFree), true);
-        FormatPercent(percentText, sizeof percentText, Monitor.FreePercent);
-        DisplayHighLow();
-        ReplaceBoxText(Monitor.hWndSize, sizeText);
-        ReplaceBoxText(Monitor.hWndFree, freeText);
-        ReplaceBoxText(Monitor.hWndFreePercent, percentText);
-        RecordFiguresShown();
-    }
+    char text[64];
+    DisplayHighLow();
+    FormatGB(text, sizeof text, BytesToGB(Monitor.DiskSize), true);
+    ReplaceBoxText(Monitor.hWndSize, text);
+    FormatGB(text, sizeof text, BytesToGB(Monitor.DiskFree), true);
+    ReplaceBoxText(Monitor.hWndFree, text);
+    FormatPercent(text, sizeof text, Monitor.FreePercent);
+    ReplaceBoxText(Monitor.hWndFreePercent, text);
     UpdateTrayTip();
 }

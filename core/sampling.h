@@ -30,7 +30,11 @@ void UpdateTrayTip();
 // Asks the platform for the drive's byte counts into the Monitor state; sets Error.
 void QueryDiskSpace();
 
+// One sample of the drive at pszDrive: the byte counts, the free percentage, the marks,
+// the seven boxes and the tooltip.
 void GetCurrentDiskUsage();
+
+// Shows the four marks in their boxes.
 void DisplayHighLow();
 
 // Sets the four marks to 0, unset, and shows them.

@@ -1,6 +1,26 @@
-// The Monitor state: every field the program keeps, in one record. The program is one
-// dialog on one thread in one process, so one global record, read and written by name,
-// is simpler and clearer than passing pieces of it around.
+// The Monitor state: the program's settings, figures and window handles in one record.
+//
+// Who may touch it: only the dialog's thread, the one that runs WinMain and DialogProc,
+// so no field needs a lock. Work that leaves that thread (the mail worker, the name
+// look-up at Start) is handed copies of what it needs and never sees the record. State
+// that only one file needs stays in that file, as a static with the reason beside it.
+//
+// Modal loops. A message box, a popup menu and a call to the shell each run a message
+// loop of their own inside the handler that opened them, and the check timer, the tray
+// and other programs go on delivering messages to DialogProc meanwhile. Every place where
+// that could start an act again, or undo one still under way, has one guard:
+//   Monitor.Ending        after a way out, nothing is checked, started or shown (ui/dialog.cpp)
+//   Validating            one Start's boxes at a time; another Start meanwhile is ignored
+//                         (core/monitoring.cpp)
+//   ShowAlert's flag      one alert box at a time; the checks go on meanwhile (core/warning.cpp)
+//   OnMailReport's flag   one mail box at a time; later reports wait with the mailer
+//                         (ui/dialog.cpp)
+//   ShowTrayState's flag  a hide and a restore asked inside each other end as last asked
+//                         (core/trayicon.cpp)
+//   NotifyTray's counter  the shell call made last has the last word on the icon
+//                         (core/trayicon.cpp)
+//   KeepHiddenInTray      the modal loop's own first showing does not undo a hide
+//                         (core/trayicon.cpp)
 #pragma once
 
 #include <windows.h>
@@ -19,7 +39,8 @@ struct MonitorState {
     DWORD StartSeconds;             // interval, a count of units
     DWORD StartTimeType;            // 1 seconds, 2 minutes, 3 hours, 0 none stored
 
-    // Only the first character counts: '1' on, '0' off, nothing after a fresh install.
+    // The two start-up flags. Only the first character counts: '1' on, '0' off, nothing
+    // after a fresh install. Validation takes them from their check boxes.
     char AutoStartValue[4];
     char AutoStartMini[4];
 
@@ -46,7 +67,7 @@ struct MonitorState {
     float highpercent;
     float lowpercent;
 
-    // The dialog and its controls.
+    // The dialog, its controls and the tray.
     HINSTANCE hInst;
     HWND hwndDlgSave;
     HWND hWndSize;
@@ -79,10 +100,12 @@ struct MonitorState {
     UINT WM_TASKBARCREATED;
     bool Ending;                    // a way out was taken: no check, start or icon after it
 
-    // Box reading scratch: the length last read.
-    int len;
+    // For the mail: the computer's name, named in the subject.
     char MyHostName[100];
     DWORD HostNameLength;
+
+    // Box reading scratch: the length last read.
+    int len;
 
     // Settings store scratch.
     DWORD valuesize;

@@ -40,11 +40,11 @@ void NotifyTray(DWORD message)
     // The shell's DLL is loaded at the first call, which raises an exception where it
     // cannot be: without it the icon is refused, as by a taskbar that is not there.
     bool shell = GetModuleHandleA("shell32.dll") || LoadLibraryA("shell32.dll");
-    bool taken = shell && Shell_NotifyIconA(message, &Monitor.IconData) != FALSE;
+    bool taken = shell && ShellNotify(message, &Monitor.IconData);
     // A shell busy at sign-in can refuse an icon it then shows, and a shell that kept our
     // icon refuses to add it again: a change tells whether it is there.
     if (shell && !taken && message == NIM_ADD)
-        taken = Shell_NotifyIconA(NIM_MODIFY, &Monitor.IconData) != FALSE;
+        taken = ShellNotify(NIM_MODIFY, &Monitor.IconData);
     if (call != calls)
         return;
     if (message == NIM_DELETE) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 // The tip of the tray record's first form holds 64 bytes: 63 characters and the zero.
 const size_t TRAY_TIP_SIZE = 64;
@@ -15,6 +16,10 @@ void InitNotifyIconData(HWND hDlg);
 // NIM_MODIFY goes out only while the icon is shown and the record differs from the one
 // the shell last took; delete fails harmlessly while no icon is shown.
 void NotifyTray(DWORD message);
+
+// Hands a tray record to the shell with NIM_ADD, NIM_MODIFY or NIM_DELETE; true when the
+// shell took it.
+bool ShellNotify(DWORD message, NOTIFYICONDATAA *data);
 
 // Puts text into the tray record's tip, cut to 63 characters.
 void SetTrayTip(const char *text);

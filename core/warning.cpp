@@ -2,7 +2,6 @@
 // raise the alert by mail or, with no recipient, in a message box.
 #include "core/warning.h"
 
-#include "core/boxes.h"
 #include "core/sampling.h"
 #include "core/state.h"
 #include "mail/smtp.h"
@@ -23,26 +22,19 @@ void BuildAlertText(char *out, size_t size, const char *drive, float level, cons
              TextOrNone(drive), level, timeText, BytesToGB(diskFree), percentText);
 }
 
-// The process of the command started last, kept to see whether it still runs.
+// The process of the command started last, until it is seen to have ended. A command
+// that hangs would otherwise be started again at every check, one process more each
+// time, until the machine gives out.
 static HANDLE CommandProcess;
-
-// A command that hangs would otherwise be started again at every check, one process more
-// each time, until the machine gives out.
-static bool CommandStillRuns()
-{
-    if (!CommandProcess)
-        return false;
-    if (WaitForSingleObject(CommandProcess, 0) == WAIT_TIMEOUT)
-        return true;
-    CloseHandle(CommandProcess);
-    CommandProcess = nullptr;
-    return false;
-}
 
 void RunCommand(const char *commandLine)
 {
-    if (CommandStillRuns())
-        return;
+    if (CommandProcess) {
+        if (WaitForSingleObject(CommandProcess, 0) == WAIT_TIMEOUT)
+            return;
+        CloseHandle(CommandProcess);
+        CommandProcess = nullptr;
+    }
     // CreateProcessA may write into the command line, so it gets a copy.
     char line[32768];
     snprintf(line, sizeof line, "%s", commandLine);
@@ -60,15 +52,18 @@ void RunCommand(const char *commandLine)
     }
 }
 
-// The box's own message loop goes on delivering check ticks, and each tick below the
-// level would open a further box over it, a nested loop each: with nobody at the desk
-// the program died at its 737th open box under Wine, 12 minutes at a 1 s
-// interval. So one alert box at a time: while it is open a tick still samples, runs the
-// command and mails, and the first tick after it is closed shows the alert again.
+// One alert box at a time. The box's own message loop goes on delivering check ticks,
+// and each tick below the level would open a further box over it, a nested loop each,
+// until the stack runs out. While it is open a tick still samples, runs the command and
+// mails; the first tick after it is closed shows the alert again.
 static void ShowAlert(const char *alert)
 {
     static bool boxOpen = false;
-    ShowUnstackedBox(&boxOpen, alert, "WARNING!!!", MB_TOPMOST | MB_ICONWARNING);
+    if (boxOpen)
+        return;
+    boxOpen = true;
+    MessageBoxA(nullptr, alert, "WARNING!!!", MB_TOPMOST | MB_ICONWARNING);
+    boxOpen = false;
 }
 
 // Whether alerts go by mail: a list in force holding at least one recipient. A list of

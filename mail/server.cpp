@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-bool SocketLibraryLoads()
+bool LoadSocketLibrary()
 {
     return GetModuleHandleA("ws2_32.dll") || LoadLibraryA("ws2_32.dll");
 }
@@ -88,7 +88,7 @@ static DWORD WINAPI RunLookUp(void *parameter)
 
 bool LookUpNameWithin(const char *name, DWORD ms, in_addr *address)
 {
-    if (!SocketLibraryLoads())
+    if (!LoadSocketLibrary())
         return false;
     LookUp *lookUp = static_cast<LookUp *>(calloc(1, sizeof(LookUp)));
     // No name is longer than 253 characters.

@@ -8,9 +8,9 @@
 // The look-up when monitoring starts waits this long at most, whatever the resolver does.
 const DWORD StartLookUpLimitMs = 15000;
 
-// Whether the socket library can be loaded. It is loaded at its first call, which raises
-// an exception where it cannot be: nothing calls it before this has answered true.
-bool SocketLibraryLoads();
+// Loads the socket library; false where it cannot be. Otherwise it is loaded at its first
+// call, which raises an exception where it cannot be: nothing calls it before this.
+bool LoadSocketLibrary();
 
 // A text holding a letter (A to Z, a to z; a '.' never counts) is a name to look up.
 bool HoldsLetter(const char *text);

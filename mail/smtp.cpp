@@ -516,33 +516,36 @@ static HANDLE MailWorker;
 
 bool MailInFlight()
 {
-    if (MailWorker && WaitForSingleObject(MailWorker, 0) == WAIT_OBJECT_0) {
+    return MailWorker && WaitForSingleObject(MailWorker, 0) == WAIT_TIMEOUT;
+}
+
+// Lets go of the worker's handle; a worker still running ends by itself.
+static void ForgetMailWorker()
+{
+    if (MailWorker)
         CloseHandle(MailWorker);
-        MailWorker = nullptr;
-    }
-    return MailWorker != nullptr;
+    MailWorker = nullptr;
 }
 
 void CancelMail()
 {
     InterlockedExchange(&FirstLiveAlert, InterlockedCompareExchange(&AlertsHandedOver, 0, 0) + 1);
     DropCancelledReports();
-    // The worker ends by itself within a slice; nothing waits for it.
-    if (MailWorker)
-        CloseHandle(MailWorker);
-    MailWorker = nullptr;
+    // Within a slice of its wait the worker sees it and lets go; nothing waits for it.
+    ForgetMailWorker();
 }
 
 bool SendEmail(const MailRequest &request)
 {
     if (MailInFlight())
         return false;
+    ForgetMailWorker();
     MailJob *job = CopyOfRequest(request);
     if (!job)
         return false;   // out of memory: silent, like a failure once connected
     job->serial = InterlockedIncrement(&AlertsHandedOver);
     // Nothing waits for the worker: when the program ends, it ends with it.
-    if (SocketLibraryLoads())
+    if (LoadSocketLibrary())
         MailWorker = CreateThread(nullptr, 0, DeliverAlert, job, 0, nullptr);
     if (!MailWorker) {
         Report(job, "Unable to start connection");

@@ -3,10 +3,8 @@
 // is kept byte for byte.
 #include "settings/settings.h"
 
-#include "core/boxes.h"
-#include "core/drives.h"
+#include "core/monitoring.h"
 #include "core/state.h"
-#include "resources/resource.h"
 
 #include <shlwapi.h>
 
@@ -120,12 +118,8 @@ static void WriteFlag(const char *name, HWND checkBox)
 
 void SaveSettings()
 {
-    PutTextInForce(&Monitor.DiskToMonitor, ReadSelectedDrive() ? Monitor.buffer : nullptr);
-    ReadBoxText(IDC_EMAIL, &Monitor.EmailAddress);
-    ReadBoxText(IDC_FROM, &Monitor.FromAddress);
-    ReadBoxText(IDC_SERVER, &Monitor.EmailServer);
-    ReadBoxText(IDC_COMMAND, &Monitor.Command);
-    Monitor.Seconds = GetDlgItemInt(Monitor.hwndDlgSave, IDC_INTERVAL, nullptr, FALSE);
+    // The level saved is the one in force, which only a Start takes from its box.
+    ReadEntries(WithCommand);
 
     // Values left out here keep what an earlier save wrote; nothing is ever deleted.
     if (Monitor.DiskToMonitor)

@@ -386,6 +386,7 @@ TEST_CASE("while an alert waits on a silent server the window answers, the check
     SendMessageA(w.hDlg, WM_COMMAND, MAKEWPARAM(IDC_START, BN_CLICKED), 0);
     w.Tick();
     REQUIRE(MailInFlight());
+    PumpFor(300);       // time to connect
     SetDlgItemTextA(w.hDlg, IDC_SERVER, PeerAddress(26).c_str());
     SendMessageA(w.hDlg, WM_COMMAND, MAKEWPARAM(IDM_START, BN_CLICKED), 0);
     w.Tick();

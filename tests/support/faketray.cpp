@@ -1,9 +1,9 @@
-// Stands in for the shell's tray: the program's Shell_NotifyIconA calls reach it through
-// the import slot defined here, which the linker takes before shell32's. It answers like
-// a shell: an icon is added once, and changed or removed only while it is there.
+// Stands in for the shell's tray: test programs that link this file get its ShellNotify
+// instead of the program's (core/shelltray.cpp). It answers like a shell: an icon is
+// added once, and changed or removed only while it is there.
 #include "tests/support/faketray.h"
 
-#include <shellapi.h>
+#include "core/trayicon.h"
 
 std::vector<TrayCall> TrayCalls;
 bool FakeTrayRefuses = false;
@@ -32,15 +32,11 @@ static BOOL Act(DWORD message)
     return FALSE;
 }
 
-static BOOL WINAPI AnswerTrayCall(DWORD message, PNOTIFYICONDATAA data)
+bool ShellNotify(DWORD message, NOTIFYICONDATAA *data)
 {
     TrayCalls.push_back({message, data->szTip});
     BOOL answer = Act(message);
     if (FakeTrayMeanwhile)
         FakeTrayMeanwhile(message);
-    return answer;
-}
-
-extern "C" {
-BOOL(WINAPI *__imp_Shell_NotifyIconA)(DWORD, PNOTIFYICONDATAA) = AnswerTrayCall;
+    return answer != FALSE;
 }

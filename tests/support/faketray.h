@@ -1,6 +1,5 @@
 // A shell of the tests' own for the tray: test programs that link faketray.cpp get every
-// Shell_NotifyIconA call of the program recorded and answered here instead of by the
-// real shell.
+// call the program makes to the shell's tray recorded and answered here instead.
 #pragma once
 
 #include <windows.h>
