@@ -1,5 +1,6 @@
-// The dialog's start-up from stored settings and its events: drive selection, slider,
-// unit menu and choice, Reset, the timer tick, the tray, and the ways out.
+// The program's start-up, DPI awareness first, the dialog's start-up from stored settings
+// and its events: drive selection, slider, unit menu and choice, Reset, the timer tick,
+// the tray, and the ways out.
 #include "core/state.h"
 #include "resources/resource.h"
 #include "tests/support/fakedisk.h"
@@ -81,7 +82,40 @@ std::string MenuShownBy(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam, HMENU
     return seen;
 }
 
+// Whether the process was DPI aware when its first window was made; -1 before that.
+int AwareAtFirstWindow = -1;
+
+LRESULT CALLBACK NoteFirstWindow(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND && AwareAtFirstWindow == -1)
+        AwareAtFirstWindow = IsProcessDPIAware() ? 1 : 0;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 }  // namespace
+
+// First in the file, so that WinMain makes the process's first window: a declaration
+// holds only for the windows made after it.
+TEST_CASE("the program is DPI aware before its first window, a first run's settings boxes included")
+{
+    // The test bed starts a program unaware, as Windows does (scripts/testbed.sh).
+    REQUIRE_FALSE(IsProcessDPIAware());
+    ResetMonitor();
+    RegDeleteKeyA(HKEY_CURRENT_USER, "SoftWare\\Tolvane\\Vellmark");
+    HHOOK hook = SetWindowsHookExA(WH_CBT, NoteFirstWindow, nullptr, GetCurrentThreadId());
+    MessageBoxCatcher catcher;
+    // Ends the dialog once its loop runs; the settings boxes before it have loops too.
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) {
+        if (Monitor.hwndDlgSave)
+            EndDialog(Monitor.hwndDlgSave, 7);
+    });
+    int result = WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char *>(""), SW_SHOWNORMAL);
+    KillTimer(nullptr, timer);
+    UnhookWindowsHookEx(hook);
+    CHECK(result == 7);
+    CHECK(catcher.boxes.size() == 3);
+    CHECK(AwareAtFirstWindow == 1);
+}
 
 TEST_CASE("a first run with nothing stored opens the inactive window with empty entries")
 {
