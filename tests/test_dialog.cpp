@@ -82,6 +82,19 @@ std::string MenuShownBy(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam, HMENU
     return seen;
 }
 
+// The side of an icon in pixels.
+int IconSide(HICON icon)
+{
+    ICONINFO info = {};
+    if (!GetIconInfo(icon, &info))
+        return 0;
+    BITMAP bits = {};
+    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bits, &bits);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bits.bmWidth;
+}
+
 // Whether the process was DPI aware when its first window was made; -1 before that.
 int AwareAtFirstWindow = -1;
 
@@ -138,11 +151,13 @@ TEST_CASE("a first run with nothing stored opens the inactive window with empty 
     CHECK(std::string(Monitor.MyHostName).size() > 0);
     CHECK(Monitor.IconData.uID == TRAY_ICON_ID);
     CHECK(std::string(Monitor.IconData.szTip) == "Vellmark - Inactive");
-    // The window and the tray record show the program's own icon.
-    HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_VELLMARK));
-    CHECK(icon != nullptr);
-    CHECK(reinterpret_cast<HICON>(SendMessageA(d.hDlg, WM_GETICON, ICON_BIG, 0)) == icon);
-    CHECK(Monitor.IconData.hIcon == icon);
+    // Each icon is drawn at the size it is shown at, not shrunk by Windows from a larger
+    // one: the tray's too is the small one.
+    CHECK(IconSide(reinterpret_cast<HICON>(SendMessageA(d.hDlg, WM_GETICON, ICON_SMALL, 0))) ==
+          GetSystemMetrics(SM_CXSMICON));
+    CHECK(IconSide(reinterpret_cast<HICON>(SendMessageA(d.hDlg, WM_GETICON, ICON_BIG, 0))) ==
+          GetSystemMetrics(SM_CXICON));
+    CHECK(IconSide(Monitor.IconData.hIcon) == GetSystemMetrics(SM_CXSMICON));
 }
 
 TEST_CASE("start-up shows the stored settings and puts the stored unit in force")

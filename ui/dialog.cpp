@@ -10,6 +10,7 @@
 #include "core/warning.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "ui/dpi.h"
 #include "ui/tray.h"
 
 #include <commctrl.h>
@@ -82,9 +83,7 @@ static INT_PTR OnInitDialog(HWND hDlg)
     GetComputerNameA(Monitor.MyHostName, &Monitor.HostNameLength);
     ResetMarks();
     SendMessageA(Monitor.hWndSeconds, TBM_SETPOS, TRUE, 30);
-    HICON icon = LoadIconA(Monitor.hInst, MAKEINTRESOURCEA(IDI_VELLMARK));
-    SendMessageA(hDlg, WM_SETICON, ICON_SMALL, (LPARAM)icon);
-    SendMessageA(hDlg, WM_SETICON, ICON_BIG, (LPARAM)icon);
+    SetWindowIcons(hDlg);
     ShowStoredSettings(hDlg);
     Monitor.Minimized = FALSE;
     GetCurrentDiskUsage();
@@ -226,6 +225,11 @@ INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         return FALSE;
     case WM_MAILRESULT:
         OnMailResult(reinterpret_cast<char *>(lParam));
+        return FALSE;
+    case WM_DPICHANGED:
+        // Moved to a display of another scale. Windows lays a per-monitor v2 dialog, its
+        // fonts and controls out anew once this returns FALSE; the icons are ours.
+        SetWindowIcons(hDlg);
         return FALSE;
     case WM_WINDOWPOSCHANGING:
         KeepHiddenInTray(reinterpret_cast<WINDOWPOS *>(lParam));

@@ -1,4 +1,5 @@
-// Sharp at any display scale: the process's DPI awareness.
+// Sharp at any display scale: the process's DPI awareness, and the window's icons at the
+// sizes of the display the window is on.
 #pragma once
 
 #include <windows.h>
@@ -8,3 +9,6 @@
 // included.
 void DeclareDpiAwareness();
 
+// Gives the dialog its small and big icons drawn at the sizes for its display's DPI, and
+// frees the ones they replace.
+void SetWindowIcons(HWND hDlg);
