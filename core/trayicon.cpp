@@ -62,8 +62,12 @@ void InitNotifyIconData(HWND hDlg)
     Monitor.IconData.uID = TRAY_ICON_ID;
     Monitor.IconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     Monitor.IconData.uCallbackMessage = WM_TRAYICON;
-    // The icon the dialog already shows, so that the resource is looked up once.
-    Monitor.IconData.hIcon = reinterpret_cast<HICON>(SendMessageA(hDlg, WM_GETICON, ICON_BIG, 0));
+    // The small icon at the size the taskbar shows it: the shell would shrink a larger
+    // one, blurring it. The taskbar keeps the system's scale wherever the window goes, so
+    // the size is the system's, and the icon is kept for the program's life.
+    int side = GetSystemMetrics(SM_CXSMICON);
+    Monitor.IconData.hIcon = static_cast<HICON>(
+        LoadImageA(Monitor.hInst, MAKEINTRESOURCEA(IDI_VELLMARK), IMAGE_ICON, side, side, 0));
     SetTrayTip("Vellmark - Inactive");
 }
 

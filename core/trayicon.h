@@ -8,7 +8,7 @@
 // The tip of the tray record's first form holds 64 bytes: 63 characters and the zero.
 const size_t TRAY_TIP_SIZE = 64;
 
-// Fills the tray record for the dialog, with the icon the dialog shows and the inactive
+// Fills the tray record for the dialog, with the program's small icon and the inactive
 // tip; shows nothing.
 void InitNotifyIconData(HWND hDlg);
 

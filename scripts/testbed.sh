@@ -7,7 +7,8 @@
 testbed_prefix() {
   export WINEPREFIX="$1/wineprefix"
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  [ -f "$WINEPREFIX/.vellmark-ready" ] && return 0
+  # A prefix made before programs started DPI-unaware in it (below) is made anew.
+  [ -f "$WINEPREFIX/.vellmark-ready" ] && grep -q '"DpiScalingVer"' "$WINEPREFIX/user.reg" && return 0
   rm -rf "$WINEPREFIX"
   # Wine makes the prefix itself but not a missing folder above it.
   mkdir -p "$1"
@@ -18,6 +19,10 @@ testbed_prefix() {
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f </dev/null >/dev/null 2>&1
+  # A program that declares no DPI awareness starts unaware, as on Windows. Without the
+  # value Wine 8 makes every program per-monitor aware, and a test could not tell whether
+  # the program declares it.
+  wine reg add 'HKCU\Control Panel\Desktop' /v DpiScalingVer /t REG_DWORD /d 0x1000 /f </dev/null >/dev/null 2>&1
   wineserver -w
   touch "$WINEPREFIX/.vellmark-ready"
 }

@@ -1,5 +1,6 @@
-// The dialog's start-up from stored settings and its events: drive selection, slider,
-// unit menu and choice, Reset, the timer tick, the tray, and the ways out.
+// The program's start-up, DPI awareness first, the dialog's start-up from stored settings
+// and its events: drive selection, slider, unit menu and choice, Reset, the timer tick,
+// the tray, and the ways out.
 #include "core/state.h"
 #include "resources/resource.h"
 #include "tests/support/fakedisk.h"
@@ -81,7 +82,53 @@ std::string MenuShownBy(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam, HMENU
     return seen;
 }
 
+// The side of an icon in pixels.
+int IconSide(HICON icon)
+{
+    ICONINFO info = {};
+    if (!GetIconInfo(icon, &info))
+        return 0;
+    BITMAP bits = {};
+    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bits, &bits);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bits.bmWidth;
+}
+
+// Whether the process was DPI aware when its first window was made; -1 before that.
+int AwareAtFirstWindow = -1;
+
+LRESULT CALLBACK NoteFirstWindow(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND && AwareAtFirstWindow == -1)
+        AwareAtFirstWindow = IsProcessDPIAware() ? 1 : 0;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 }  // namespace
+
+// First in the file, so that WinMain makes the process's first window: a declaration
+// holds only for the windows made after it.
+TEST_CASE("the program is DPI aware before its first window, a first run's settings boxes included")
+{
+    // The test bed starts a program unaware, as Windows does (scripts/testbed.sh).
+    REQUIRE_FALSE(IsProcessDPIAware());
+    ResetMonitor();
+    RegDeleteKeyA(HKEY_CURRENT_USER, "SoftWare\\Tolvane\\Vellmark");
+    HHOOK hook = SetWindowsHookExA(WH_CBT, NoteFirstWindow, nullptr, GetCurrentThreadId());
+    MessageBoxCatcher catcher;
+    // Ends the dialog once its loop runs; the settings boxes before it have loops too.
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) {
+        if (Monitor.hwndDlgSave)
+            EndDialog(Monitor.hwndDlgSave, 7);
+    });
+    int result = WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char *>(""), SW_SHOWNORMAL);
+    KillTimer(nullptr, timer);
+    UnhookWindowsHookEx(hook);
+    CHECK(result == 7);
+    CHECK(catcher.boxes.size() == 3);
+    CHECK(AwareAtFirstWindow == 1);
+}
 
 TEST_CASE("a first run with nothing stored opens the inactive window with empty entries")
 {
@@ -104,11 +151,13 @@ TEST_CASE("a first run with nothing stored opens the inactive window with empty 
     CHECK(std::string(Monitor.MyHostName).size() > 0);
     CHECK(Monitor.IconData.uID == TRAY_ICON_ID);
     CHECK(std::string(Monitor.IconData.szTip) == "Vellmark - Inactive");
-    // The window and the tray record show the program's own icon.
-    HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_VELLMARK));
-    CHECK(icon != nullptr);
-    CHECK(reinterpret_cast<HICON>(SendMessageA(d.hDlg, WM_GETICON, ICON_BIG, 0)) == icon);
-    CHECK(Monitor.IconData.hIcon == icon);
+    // Each icon is drawn at the size it is shown at, not shrunk by Windows from a larger
+    // one: the tray's too is the small one.
+    CHECK(IconSide(reinterpret_cast<HICON>(SendMessageA(d.hDlg, WM_GETICON, ICON_SMALL, 0))) ==
+          GetSystemMetrics(SM_CXSMICON));
+    CHECK(IconSide(reinterpret_cast<HICON>(SendMessageA(d.hDlg, WM_GETICON, ICON_BIG, 0))) ==
+          GetSystemMetrics(SM_CXICON));
+    CHECK(IconSide(Monitor.IconData.hIcon) == GetSystemMetrics(SM_CXSMICON));
 }
 
 TEST_CASE("start-up shows the stored settings and puts the stored unit in force")

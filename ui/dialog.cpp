@@ -11,6 +11,7 @@
 #include "mail/smtp.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "ui/dpi.h"
 #include "ui/tray.h"
 
 #include <commctrl.h>
@@ -83,9 +84,7 @@ static INT_PTR OnInitDialog(HWND hDlg)
     GetComputerNameA(Monitor.MyHostName, &Monitor.HostNameLength);
     ResetMarks();
     SendMessageA(Monitor.hWndSeconds, TBM_SETPOS, TRUE, 30);
-    HICON icon = LoadIconA(Monitor.hInst, MAKEINTRESOURCEA(IDI_VELLMARK));
-    SendMessageA(hDlg, WM_SETICON, ICON_SMALL, (LPARAM)icon);
-    SendMessageA(hDlg, WM_SETICON, ICON_BIG, (LPARAM)icon);
+    SetWindowIcons(hDlg);
     ShowStoredSettings(hDlg);
     Monitor.Minimized = FALSE;
     GetCurrentDiskUsage();
@@ -233,6 +232,11 @@ INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         return FALSE;
     case WM_MAILREPORT:
         OnMailReport();
+        return FALSE;
+    case WM_DPICHANGED:
+        // Moved to a display of another scale. Windows lays a per-monitor v2 dialog, its
+        // fonts and controls out anew once this returns FALSE; the icons are ours.
+        SetWindowIcons(hDlg);
         return FALSE;
     case WM_WINDOWPOSCHANGING:
         KeepHiddenInTray(reinterpret_cast<WINDOWPOS *>(lParam));

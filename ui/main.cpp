@@ -3,11 +3,14 @@
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "ui/dialog.h"
+#include "ui/dpi.h"
 
 #include <commctrl.h>
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
+    // First of all: only windows made after it, LoadSettings' boxes among them, are sharp.
+    DeclareDpiAwareness();
     // Before anything queries a drive: an empty card reader or DVD drive must fail the
     // query, not open the system's "no disk" box, which would block the only thread.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
