@@ -39,19 +39,6 @@ struct Watching {
     void Tick() { SendMessageA(hDlg, WM_TIMER, IDT_CHECK, 0); }
 };
 
-// Every process this program starts, its commands included, joins the job, which counts them.
-DWORD ProcessesStarted()
-{
-    static HANDLE job = nullptr;
-    if (!job) {
-        job = CreateJobObjectA(nullptr, nullptr);
-        REQUIRE(AssignProcessToJobObject(job, GetCurrentProcess()));
-    }
-    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
-    REQUIRE(QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr));
-    return info.TotalProcesses;
-}
-
 // The alert boxes open at one time. The first to open gets ticksToPost check ticks posted
 // into its message loop, as the timer delivers them while nobody answers; every box is
 // answered after the ticks queued before it.

@@ -24,6 +24,7 @@ struct SampledDialog {
         REQUIRE(hDlg != nullptr);
     }
     ~SampledDialog() { DestroyWindow(hDlg); }
+    void Reset() { SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_RESET, BN_CLICKED), 0); }
     std::string Text(int id) const { return ControlText(hDlg, id); }
     void Sample(ULONGLONG free)
     {
@@ -37,7 +38,7 @@ struct SampledDialog {
 TEST_CASE("a 100 GB drive with 25 GB free shows its figures, marks and tooltip after Reset")
 {
     SampledDialog d(100 * GiB, 25 * GiB);
-    Monitor.highgb = Monitor.lowgb = Monitor.highpercent = Monitor.lowpercent = 0;
+    d.Reset();
     PutTextInForce(&Monitor.DiskToMonitor, "C:\\");
     GetCurrentDiskUsage();
 
@@ -78,7 +79,7 @@ TEST_CASE("marks move only on strict changes, and the first sample sets the low 
 
     // After Reset the marks are unset, so the next sample sets the low marks even higher
     // than they were.
-    Monitor.highgb = Monitor.lowgb = Monitor.highpercent = Monitor.lowpercent = 0;
+    d.Reset();
     d.Sample(45 * GiB);
     CHECK(d.Text(IDC_LOWGB) == "45.00GB");
     CHECK(d.Text(IDC_HIGHGB) == "45.00GB");
@@ -93,7 +94,7 @@ TEST_CASE("large drives are shown whole and the tooltip never overruns the tray 
 
     // The longest tooltip of a three-character drive fits whole: 59 characters.
     FakeDiskSize = FakeDiskFree = 100 * GiB;
-    Monitor.highgb = Monitor.lowgb = Monitor.highpercent = Monitor.lowpercent = 0;
+    d.Reset();
     PutTextInForce(&Monitor.DiskToMonitor, "D:\\");
     GetCurrentDiskUsage();
     CHECK(std::string(Monitor.IconData.szTip) == "Orn Active - Disk D:\\ Free 100.00% High 100.00% Low 100.00%");

@@ -70,9 +70,14 @@ TEST_CASE("the command runs before the alert; no command or an empty one still a
 
     PrepareCheck(50.0f, 10.0);
     PutTextInForce(&Monitor.Command, "cmd /c echo ran> C:\\vellmark-command-ran.txt");
+    DWORD before = ProcessesStarted();
+    DWORD startedWhileOpen = 0;
+    catcher.whileOpen = [&] { startedWhileOpen = ProcessesStarted() - before; };
     CheckWarning();
+    CHECK(startedWhileOpen == 1);
     CHECK(PumpUntil([&] { return FileExists(trace); }, 10000));
     CHECK(catcher.boxes.size() == 1);
+    catcher.whileOpen = nullptr;
     DeleteFileA(trace);
 
     PrepareCheck(50.0f, 10.0);                   // no command in force

@@ -23,6 +23,7 @@ Every way out must end the program with exit code 0. Every wait is bounded, and 
 process started here is ended, also after a failure. Prints one line per check.
 """
 import os
+import re
 import select
 import socket
 import subprocess
@@ -32,13 +33,27 @@ import time
 
 from aiosmtpd.controller import Controller
 
-WM_CLOSE, WM_ENDSESSION, WM_COMMAND = 0x10, 0x16, 0x111
-WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDBLCLK = 20002, 1025, 0x203
+
+
+def program_ids():
+    """The program's ids by their names in resources/resource.h."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources", "resource.h")
+    with open(path) as f:
+        return {m.group(1): int(m.group(2)) for m in re.finditer(r"^#define\s+(\w+)\s+(\d+)\s*$", f.read(), re.M)}
+
+
+ID = program_ids()
+WM_CLOSE, WM_ENDSESSION, WM_COMMAND, WM_LBUTTONDBLCLK = 0x10, 0x16, 0x111, 0x203
 IDOK, IDCANCEL = 1, 2
-IDM_EXIT, IDM_RESTORE, IDM_MINUTES, IDM_HOURS = 20005, 20006, 20008, 20009
-START, STOP, EXIT, RESET, MINIMIZE, SAVE = 1008, 1009, 1010, 1017, 1023, 1004
-DISK, WARNING, SLIDER, INTERVAL, UNIT = 1011, 1012, 1013, 1001, 1005
-EMAIL, SERVER, FROM, COMMAND, AUTOSTART, AUTOMIN, SIZE = 1014, 1015, 1007, 1030, 1000, 1003, 1020
+WM_TRAYICON, TRAY_ICON_ID = ID["WM_TRAYICON"], ID["TRAY_ICON_ID"]
+IDM_EXIT, IDM_RESTORE, IDM_MINUTES, IDM_HOURS = ID["IDM_EXIT"], ID["IDM_RESTORE"], ID["IDM_MINUTES"], ID["IDM_HOURS"]
+START, STOP, EXIT, RESET, MINIMIZE, SAVE = (ID[n] for n in ("IDC_START", "IDC_STOP", "IDC_EXIT", "IDC_RESET",
+                                                            "IDC_MINIMIZE", "IDC_SAVE"))
+DISK, WARNING, SLIDER, INTERVAL, UNIT = (ID[n] for n in ("IDC_DISK", "IDC_WARNING", "IDC_SECONDS", "IDC_INTERVAL",
+                                                         "IDC_TIMETYPE"))
+EMAIL, SERVER, FROM, COMMAND, AUTOSTART, AUTOMIN, SIZE = (ID[n] for n in ("IDC_EMAIL", "IDC_SERVER", "IDC_FROM",
+                                                                          "IDC_COMMAND", "IDC_AUTOSTART",
+                                                                          "IDC_AUTOMIN", "IDC_DISKSIZE"))
 # Locked while monitoring is active; the buttons after them stay usable.
 ENTRIES = [DISK, WARNING, SLIDER, EMAIL, FROM, SERVER, COMMAND, START, AUTOSTART, AUTOMIN]
 ALWAYS = [RESET, EXIT, MINIMIZE, SAVE]
@@ -285,12 +300,20 @@ def mailing_autostart(server, mails):
     ends_with_zero(program, "the tray menu's Exit while active")
 
 
-def start_silent_server(address):
-    """A server on port 25 of address that takes every connection and never answers; the
-    list of connections taken fills as they come."""
+def start_silent_server():
+    """A server on port 25 of 127.0.0.61, or of the first 127.0.N.61 that is free, that
+    takes every connection and never answers; the list of connections taken fills as
+    they come."""
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind((address, 25))
+    for third in range(0, 40):
+        try:
+            listener.bind(("127.0.%d.61" % third, 25))
+            break
+        except OSError:
+            continue
+    else:
+        raise Abort("no loopback address free for the silent server")
     listener.listen(5)
     taken = []
 
@@ -426,7 +449,7 @@ def main():
         run("restart with the saved settings", restart)
         server, mails = start_mail_server()
         run("automatic start mailing alerts", lambda: mailing_autostart(server, mails))
-        silent, taken = start_silent_server(server.hostname.rsplit(".", 1)[0] + ".61")
+        silent, taken = start_silent_server()
         server.stop()
         server = None
         try:

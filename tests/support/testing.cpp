@@ -72,6 +72,19 @@ bool WaitForMail(DWORD ms)
     return true;
 }
 
+DWORD ProcessesStarted()
+{
+    // Every process started after the first call joins the job, which counts them.
+    static HANDLE job = nullptr;
+    if (!job) {
+        job = CreateJobObjectA(nullptr, nullptr);
+        AssignProcessToJobObject(job, GetCurrentProcess());
+    }
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
+    QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr);
+    return info.TotalProcesses;
+}
+
 void ResetMonitor()
 {
     // Registered once, before main, as at program start.

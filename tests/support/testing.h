@@ -52,6 +52,9 @@ template <typename F> bool PumpUntil(F done, DWORD ms)
 // they do when they come while a box is open. False when the worker is still busy.
 bool WaitForMail(DWORD ms = 15000);
 
+// How many processes this program has started so far, the commands it runs included.
+DWORD ProcessesStarted();
+
 // Clears the Monitor state, as at program start (texts in force are dropped); the
 // "TaskbarCreated" id stays registered.
 void ResetMonitor();
