@@ -73,10 +73,9 @@ void InitNotifyIconData(HWND hDlg)
 
 // Brings the window and the icon in line with the in-tray state. The shell's calls and
 // ShowWindow wait on other programs, and meanwhile the thread runs the messages sent to
-// it: the shell sends the icon's clicks, so a double click can restore inside a hide, and
-// the hide's caller then undid the restore, leaving the window hidden without an icon.
-// Now the state is set first, the last request names it, and the outermost call goes on
-// until window and icon show what it names.
+// it: the shell sends the icon's clicks, so a double click can restore inside a hide.
+// So the state is set before this runs, the last request names it, and the outermost
+// call goes on until window and icon show what it names.
 static void ShowTrayState()
 {
     static bool showing;
