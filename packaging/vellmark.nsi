@@ -4,6 +4,7 @@
 ; which passes
 ;   VERSION  the program's version ("5.0.36.126")
 ;   EXE      the built vellmark.exe
+;   SIGNIN   the built vellmark-signin.exe, which the all-users sign-in entry starts
 ;   ICON     the program icon
 ;   OUTFILE  the setup program to write
 
@@ -14,6 +15,7 @@
 !macroend
 !insertmacro Require VERSION
 !insertmacro Require EXE
+!insertmacro Require SIGNIN
 !insertmacro Require ICON
 !insertmacro Require OUTFILE
 
@@ -42,38 +44,33 @@ VIAddVersionKey FileVersion "${VERSION}"
 VIAddVersionKey ProductVersion "${VERSION}"
 VIAddVersionKey LegalCopyright "${PUBLISHER}"
 
-; Per user by default, even for an administrator; all users on request (/AllUsers, or the
-; choice page an elevated setup shows). A later run finds the earlier install's mode and
-; folder through its Apps & features entry.
-!define MULTIUSER_EXECUTIONLEVEL Highest
-!define MULTIUSER_INSTALLMODE_FUNCTION ChooseSignInDefault
-!define MULTIUSER_INIT_TEXT_ALLUSERSNOTPOSSIBLE "Installing ${PRODUCT} for all users needs administrator rights. Start the setup with $\"Run as administrator$\" (or from a command prompt opened that way), or install it for yourself alone."
-!define MULTIUSER_MUI
-!define MULTIUSER_INSTALLMODE_COMMANDLINE
-!define MULTIUSER_INSTALLMODE_DEFAULT_CURRENTUSER
-!define MULTIUSER_INSTALLMODE_INSTDIR "${PRODUCT}"
-!define MULTIUSER_USE_PROGRAMFILES64
-!define MULTIUSER_INSTALLMODE_DEFAULT_REGISTRY_KEY "${UNINSTKEY}"
-!define MULTIUSER_INSTALLMODE_DEFAULT_REGISTRY_VALUENAME "UninstallString"
-!define MULTIUSER_INSTALLMODE_INSTDIR_REGISTRY_KEY "${UNINSTKEY}"
-!define MULTIUSER_INSTALLMODE_INSTDIR_REGISTRY_VALUENAME "InstallLocation"
-!include MultiUser.nsh
 !include MUI2.nsh
 !include LogicLib.nsh
 !include Sections.nsh
 !include FileFunc.nsh
 
-; MultiUser.nsh offers all users only at the level Highest, which would also have Windows
-; elevate the setup of every administrator, and so whatever it starts. The setup runs with
-; the rights it was started with instead: for all users, it is started elevated.
+; Whom the setup installs for follows from its rights alone. Windows starts it with its
+; user's own rights, so it installs for that user. Started elevated, it installs for all
+; users, and then neither reads nor writes HKCU: a standard user who elevates with an
+; administrator's password gets the administrator's HKCU, and that account is not the
+; one being served. Elevated means the token's elevation, not its elevation type, which
+; is "default" with UAC off and for the built-in Administrator, both full rights.
+;
+; So the two installs' sign-in entries are independent: each install writes and removes
+; only its own, a user's install in HKCU and the all-users one in HKLM, which can reach
+; no other user's HKCU. The all-users entry starts vellmark-signin.exe, which starts the
+; all-users Vellmark only for a user without an HKCU entry of their own: whichever of
+; the two installs is added or removed, in whatever order, a user who asked for a start
+; at sign-in gets one Vellmark.
 RequestExecutionLevel user
+Var Scope      ; AllUsers or CurrentUser, also the uninstaller's option
+Var Elevated   ; 1 or 0
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_NODESC
 
-!insertmacro MULTIUSER_PAGE_INSTALLMODE
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -83,6 +80,7 @@ RequestExecutionLevel user
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
+!define MUI_PAGE_CUSTOMFUNCTION_PRE un.SkipChoiceForAllUsers
 !insertmacro MUI_UNPAGE_COMPONENTS
 !insertmacro MUI_UNPAGE_INSTFILES
 
@@ -120,17 +118,44 @@ RequestExecutionLevel user
 !insertmacro WaitUntilNotRunning ""
 !insertmacro WaitUntilNotRunning "un."
 
-; $0 = 1 when ROOT's sign-in entry starts the vellmark.exe in folder DIR, else 0.
+; $0 = 1 when ROOT's sign-in entry starts the Vellmark in folder DIR, else 0: through
+; vellmark-signin.exe, or directly, as each user's install and earlier all-users ones do.
 !macro IsSignInOf ROOT DIR
   StrCpy $0 0
   ReadRegStr $9 ${ROOT} "${RUNKEY}" "${PRODUCT}"
   ${If} "${DIR}" != ""
-  ${AndIf} $9 == '"${DIR}\vellmark.exe"'
-    StrCpy $0 1
+    ${If} $9 == '"${DIR}\vellmark.exe"'
+    ${OrIf} $9 == '"${DIR}\vellmark-signin.exe"'
+      StrCpy $0 1
+    ${EndIf}
   ${EndIf}
 !macroend
 
-; Takes ROOT's sign-in entry away when it starts the vellmark.exe in folder DIR, and only
+; $0 = 1 when the process's token is elevated (TokenElevation, class 20), else 0. A token
+; that cannot be asked counts as elevated, so that its HKCU is left alone.
+!macro IsElevated
+  StrCpy $0 1
+  ; TOKEN_QUERY 8
+  System::Call 'advapi32::OpenProcessToken(p -1, i 8, *p .r1) i .r2'
+  ${If} $2 <> 0
+    System::Call 'advapi32::GetTokenInformation(p r1, i 20, *i .r3, i 4, *i .r4) i .r2'
+    System::Call 'kernel32::CloseHandle(p r1)'
+    ${If} $2 <> 0
+    ${AndIf} $3 = 0
+      StrCpy $0 0
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; Ends a setup or uninstaller that was started for the scope its rights do not serve;
+; a silent run ends with exit code 2.
+!macro RefuseScope TEXT
+  MessageBox MB_OK|MB_ICONSTOP "${TEXT}" /SD IDOK
+  SetErrorLevel 2
+  Quit
+!macroend
+
+; Takes ROOT's sign-in entry away when it starts the Vellmark in folder DIR, and only
 ; then: an entry of that name may as well start a copy of the user's own.
 !macro ForgetSignIn ROOT DIR
   !insertmacro IsSignInOf ${ROOT} "${DIR}"
@@ -141,41 +166,48 @@ RequestExecutionLevel user
   ${EndIf}
 !macroend
 
+; A later run finds the folder of the earlier install of its scope through that scope's
+; Apps & features entry.
 Function .onInit
-  !insertmacro MULTIUSER_INIT
-FunctionEnd
-
-; An all-users install is removed with administrator rights, which Apps & features does not
-; give the uninstaller it starts: so it asks Windows for them, and ends here.
-Function un.onInit
-  ${un.GetParameters} $0
+  !insertmacro IsElevated
+  StrCpy $Elevated $0
+  ${GetParameters} $1
   ClearErrors
-  ${un.GetOptions} $0 "/AllUsers" $1
-  ${IfNot} ${Errors}
-    UserInfo::GetAccountType
-    Pop $1
-    ${If} $1 != "Admin"
-      ExecShell "runas" "$INSTDIR\uninstall.exe" $0
-      Quit
+  ${If} $Elevated = 1
+    ${GetOptions} $1 "/CurrentUser" $2
+    ${IfNot} ${Errors}
+      !insertmacro RefuseScope "Started as administrator, the setup installs ${PRODUCT} for all users. To install it for yourself alone, start the setup without $\"Run as administrator$\"."
+    ${EndIf}
+    StrCpy $Scope AllUsers
+    SetShellVarContext all
+    ReadRegStr $INSTDIR HKLM "${UNINSTKEY}" "InstallLocation"
+    ${If} $INSTDIR == ""
+      StrCpy $INSTDIR "$PROGRAMFILES64\${PRODUCT}"
+    ${EndIf}
+  ${Else}
+    ${GetOptions} $1 "/AllUsers" $2
+    ${IfNot} ${Errors}
+      !insertmacro RefuseScope "Installing ${PRODUCT} for all users needs administrator rights. Start the setup with $\"Run as administrator$\" (or from a command prompt opened that way), or install it for yourself alone."
+    ${EndIf}
+    StrCpy $Scope CurrentUser
+    SetShellVarContext current
+    ReadRegStr $INSTDIR HKCU "${UNINSTKEY}" "InstallLocation"
+    ${If} $INSTDIR == ""
+      ; FOLDERID_UserProgramFiles, which Windows 7 may not have set up yet
+      GetKnownFolderPath $INSTDIR {5CD7AEE2-2219-4A67-B85D-6C9CE15660CB}
+      ${If} $INSTDIR == ""
+        StrCpy $INSTDIR "$LOCALAPPDATA\Programs"
+      ${EndIf}
+      StrCpy $INSTDIR "$INSTDIR\${PRODUCT}"
     ${EndIf}
   ${EndIf}
-  !insertmacro MULTIUSER_UNINIT
+  Call ChooseSignInDefault
 FunctionEnd
 
-; An elevated setup (an administrator's full rights, or another account's) would start
-; Vellmark with those rights, and with them every command it runs on an alert; so it
-; offers the start only when it runs with its user's own rights.
+; An elevated setup would start Vellmark with full rights, and with them every command it
+; runs on an alert; so it offers the start only when it runs with its user's own rights.
 Function OfferStartUnlessElevated
-  ; TOKEN_QUERY 8; TokenElevationType 18, whose value 2 (TokenElevationTypeFull) marks
-  ; a token elevated above the one its user signed in with.
-  System::Call 'advapi32::OpenProcessToken(p -1, i 8, *p .r1) i .r0'
-  ${If} $0 = 0
-    Return
-  ${EndIf}
-  System::Call 'advapi32::GetTokenInformation(p r1, i 18, *i .r2, i 4, *i .r3) i .r0'
-  System::Call 'kernel32::CloseHandle(p r1)'
-  ${If} $0 <> 0
-  ${AndIf} $2 = 2
+  ${If} $Elevated = 1
     SendMessage $mui.FinishPage.Run ${BM_SETCHECK} ${BST_UNCHECKED} 0
     ShowWindow $mui.FinishPage.Run ${SW_HIDE}
   ${EndIf}
@@ -189,6 +221,9 @@ Section "${PRODUCT}" SecProgram
   SetOutPath "$INSTDIR"
   !insertmacro StopOnError "create the folder $INSTDIR"
   File "/oname=vellmark.exe" "${EXE}"
+  ${If} $Scope == AllUsers
+    File "/oname=vellmark-signin.exe" "${SIGNIN}"
+  ${EndIf}
   ClearErrors
   WriteUninstaller "$INSTDIR\uninstall.exe"
   !insertmacro StopOnError "write $INSTDIR\uninstall.exe"
@@ -202,32 +237,24 @@ Section "${PRODUCT}" SecProgram
   WriteRegStr SHCTX "${UNINSTKEY}" "Publisher" "${PUBLISHER}"
   WriteRegStr SHCTX "${UNINSTKEY}" "DisplayIcon" "$INSTDIR\vellmark.exe,0"
   WriteRegStr SHCTX "${UNINSTKEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr SHCTX "${UNINSTKEY}" "UninstallString" '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode'
-  WriteRegStr SHCTX "${UNINSTKEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode /S'
+  WriteRegStr SHCTX "${UNINSTKEY}" "UninstallString" '"$INSTDIR\uninstall.exe" /$Scope'
+  WriteRegStr SHCTX "${UNINSTKEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /$Scope /S'
   WriteRegDWORD SHCTX "${UNINSTKEY}" "NoModify" 1
   WriteRegDWORD SHCTX "${UNINSTKEY}" "NoRepair" 1
   WriteRegDWORD SHCTX "${UNINSTKEY}" "EstimatedSize" $0
   !insertmacro StopOnError "register ${PRODUCT} in Apps & features"
 SectionEnd
 
-; For all users this starts Vellmark at every user's sign-in, each with their own settings.
-; One Vellmark per sign-in, else every alert comes twice: the entry for all users stands
-; in for this user's own install's.
+; For all users this starts Vellmark at the sign-in of every user who has no start of
+; their own, each with their own settings.
 Section "Start ${PRODUCT} when signing in to Windows" SecSignIn
-  ${If} $MultiUser.InstallMode == AllUsers
-    ReadRegStr $1 HKCU "${UNINSTKEY}" "InstallLocation"
-    !insertmacro ForgetSignIn HKCU $1
+  ${If} $Scope == AllUsers
+    StrCpy $1 "$INSTDIR\vellmark-signin.exe"
   ${Else}
-    ReadRegStr $1 HKLM "${UNINSTKEY}" "InstallLocation"
-    !insertmacro IsSignInOf HKLM $1
-    ${If} $0 = 1
-      DetailPrint "${PRODUCT} installed for all users starts at sign-in already."
-      !insertmacro ForgetSignIn HKCU $INSTDIR
-      Return
-    ${EndIf}
+    StrCpy $1 "$INSTDIR\vellmark.exe"
   ${EndIf}
   ClearErrors
-  WriteRegStr SHCTX "${RUNKEY}" "${PRODUCT}" '"$INSTDIR\vellmark.exe"'
+  WriteRegStr SHCTX "${RUNKEY}" "${PRODUCT}" '"$1"'
   !insertmacro StopOnError "add ${PRODUCT} to the programs started at sign-in"
 SectionEnd
 
@@ -253,7 +280,7 @@ Function ChooseSignInDefault
     !insertmacro IsSignInOf SHCTX $INSTDIR
   ${EndIf}
   ${If} $0 = 0
-  ${AndIf} $MultiUser.InstallMode == CurrentUser
+  ${AndIf} $Scope == CurrentUser
     ClearErrors
     ReadRegDWORD $1 HKCU "${SETTINGSKEY}" "Warning"
     ReadRegDWORD $1 HKCU "${SETTINGSKEY}" "Seconds"
@@ -279,6 +306,8 @@ Section "un.${PRODUCT}" UnSecProgram
   ClearErrors
   Delete "$INSTDIR\vellmark.exe"
   !insertmacro StopOnError "remove $INSTDIR\vellmark.exe (is ${PRODUCT} still running?)"
+  Delete "$INSTDIR\vellmark-signin.exe"
+  !insertmacro StopOnError "remove $INSTDIR\vellmark-signin.exe"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   !insertmacro StopOnError "remove the Start-menu shortcut $SMPROGRAMS\${PRODUCT}.lnk"
   !insertmacro ForgetSignIn SHCTX $INSTDIR
@@ -304,3 +333,39 @@ Section "-un.Unregister"
   DeleteRegKey SHCTX "${UNINSTKEY}"
   !insertmacro StopOnError "remove ${PRODUCT} from Apps & features"
 SectionEnd
+
+; An all-users install is removed with administrator rights, which Apps & features does not
+; give the uninstaller it starts: so it asks Windows for them, and ends here. A user's
+; install is removed only where HKCU is that user's, which its Apps & features entry
+; naming this folder shows; an uninstaller elevated with another account's password
+; would otherwise take that account's entries and settings.
+Function un.onInit
+  !insertmacro IsElevated
+  StrCpy $Elevated $0
+  ${un.GetParameters} $1
+  ClearErrors
+  ${un.GetOptions} $1 "/AllUsers" $2
+  ${If} ${Errors}
+    StrCpy $Scope CurrentUser
+    SetShellVarContext current
+    ReadRegStr $2 HKCU "${UNINSTKEY}" "InstallLocation"
+    ${If} $2 != $INSTDIR
+      !insertmacro RefuseScope "This ${PRODUCT} in $INSTDIR was installed by another account, or is no longer registered: remove it while signed in as the user who installed it."
+    ${EndIf}
+  ${Else}
+    ${If} $Elevated = 0
+      ExecShell "runas" "$INSTDIR\uninstall.exe" $1
+      Quit
+    ${EndIf}
+    StrCpy $Scope AllUsers
+    SetShellVarContext all
+  ${EndIf}
+FunctionEnd
+
+; Removing the settings is offered only with a user's own install: an elevated all-users
+; uninstaller's HKCU may be an administrator's, whose settings nobody asked to remove.
+Function un.SkipChoiceForAllUsers
+  ${If} $Scope == AllUsers
+    Abort
+  ${EndIf}
+FunctionEnd

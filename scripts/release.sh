@@ -5,10 +5,17 @@
 # what is missing first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${VELLMARK_BUILD:-$root/build}
-dist=${VELLMARK_DIST:-$root/dist}
+# Folders given relative to the caller's directory, made absolute before anything runs
+# elsewhere (Wine needs an absolute prefix).
+build=$(realpath -m "${VELLMARK_BUILD:-$root/build}")
+dist=$(realpath -m "${VELLMARK_DIST:-$root/dist}")
 
 "$root/scripts/setup.sh"
+# The build leaves the installer out without NSIS, and a release without it is no release.
+if ! command -v makensis >/dev/null; then
+  echo "release.sh: makensis not found, so no installer can be built; install the nsis package" >&2
+  exit 1
+fi
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" >/dev/null
 cmake --build "$build" --target vellmark installer -j"$(nproc)"
 

@@ -5,7 +5,9 @@
 # VELLMARK_DPI=144 runs it at that display scale (96 is 100 %), in a prefix of its own.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${VELLMARK_BUILD:-$root/build}
+# Folders given relative to the caller's directory, made absolute before anything runs
+# elsewhere (Wine needs an absolute prefix).
+build=$(realpath -m "${VELLMARK_BUILD:-$root/build}")
 scale=${VELLMARK_DPI:+-${VELLMARK_DPI}dpi}
 
 "$root/scripts/setup.sh"

@@ -3,7 +3,9 @@
 # and display. Installs what is missing first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${VELLMARK_BUILD:-$root/build}
+# Folders given relative to the caller's directory, made absolute before anything runs
+# elsewhere (Wine needs an absolute prefix).
+build=$(realpath -m "${VELLMARK_BUILD:-$root/build}")
 
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" >/dev/null

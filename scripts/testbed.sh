@@ -5,7 +5,9 @@
 #   testbed_stop                         ends only what testbed_start started
 
 testbed_prefix() {
-  export WINEPREFIX="$1/wineprefix"
+  # Wine takes only an absolute prefix.
+  WINEPREFIX="$(realpath -m "$1")/wineprefix"
+  export WINEPREFIX
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   # A prefix made before programs started DPI-unaware in it (below) is made anew.
   [ -f "$WINEPREFIX/.vellmark-ready" ] && grep -q '"DpiScalingVer"' "$WINEPREFIX/user.reg" && return 0

@@ -34,6 +34,9 @@
 //   regget NAME               "dword N", "sz TEXT" (as stored, terminator dropped), or fails
 //   regdel                    deletes the settings key
 //   computername              the computer's name as programs see it
+//   limited SECONDS COMMAND   runs the command line with the rights its user signed in
+//                             with (the elevated token's limited twin) and prints its
+//                             exit code; ends it and fails when it runs longer
 //
 // Exit code 0 when every command succeeded, 1 when one failed, 2 on a usage error.
 #include <windows.h>
@@ -344,6 +347,46 @@ static bool DeleteSettings()
     return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? Ok() : Fail("deleting the key failed (error %ld)", rc);
 }
 
+// Wine runs every program elevated; the installer acts on the token's elevation, so the
+// user's own rights have to be asked for.
+static bool RunLimited(char *commandLine, double seconds)
+{
+    HANDLE token = nullptr, limited = nullptr;
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return Fail("no token (error %lu)", GetLastError());
+    bool twin = GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) &&
+                type == TokenElevationTypeFull &&
+                GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size);
+    CloseHandle(token);
+    if (!twin)
+        return Fail("the driver is not elevated, so it has no limited token");
+    bool duplicated = DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation,
+                                       TokenPrimary, &limited);
+    CloseHandle(linked.LinkedToken);
+    if (!duplicated)
+        return Fail("the limited token cannot be used (error %lu)", GetLastError());
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    bool started = CreateProcessAsUserA(limited, nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+                                        nullptr, &startup, &process);
+    CloseHandle(limited);
+    if (!started)
+        return Fail("\"%s\" did not start (error %lu)", commandLine, GetLastError());
+    CloseHandle(process.hThread);
+    DWORD code = 0;
+    bool ended = WaitForSingleObject(process.hProcess, (DWORD)(seconds * 1000)) == WAIT_OBJECT_0;
+    if (ended)
+        GetExitCodeProcess(process.hProcess, &code);
+    else
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hProcess);
+    return ended ? Ok("%lu", code) : Fail("\"%s\" still ran after %.1f s", commandLine, seconds);
+}
+
 static bool Number(const char *text, long long *value)
 {
     char *end = nullptr;
@@ -371,6 +414,7 @@ static const Command Commands[] = {
     {"select", 3, "-n-"}, {"settext", 3, "-n-"}, {"slide", 3, "-nn"}, {"post", 4, "-nnn"},
     {"box", 2, "-s"}, {"answer", 2, "-n"}, {"boxes", 0, ""}, {"regdword", 2, "-n"},
     {"regsz", 2, "--"}, {"regget", 1, "-"}, {"regdel", 0, ""}, {"computername", 0, ""},
+    {"limited", 2, "s-"},
 };
 
 // Runs one command with its arguments; *usage is set when the arguments were wrong.
@@ -404,6 +448,8 @@ static bool Run(const Command *c, char **args, bool *usage)
         return ReadSetting(args[0]);
     if (!strcmp(name, "regdel"))
         return DeleteSettings();
+    if (!strcmp(name, "limited"))
+        return RunLimited(args[1], seconds);
     if (!strcmp(name, "computername")) {
         char host[MAX_COMPUTERNAME_LENGTH + 1] = "";
         DWORD size = sizeof host;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs Vellmark silently into a throwaway Wine prefix, as a user without
 # administrator rights would, runs the installed program, uninstalls it silently, and
-# checks at each step what is on disk and in the registry; then installs it for the user
-# and for all users, as an administrator would, and checks its start at sign-in.
+# checks at each step what is on disk and in the registry; then installs and removes it
+# for the user and, elevated, for all users in turn, and checks its start at sign-in.
 #
 #   test_install.sh SOURCE_DIR SETUP_EXE VELLMARK_EXE DRIVER_EXE VERSION BASE_PREFIX AREA
 #
@@ -69,6 +69,16 @@ equals() { [ "$1" = "$2" ] || { echo "      got \"$1\", expected \"$2\""; return
 absent() { [ ! -e "$1" ] || { echo "      still there: $1"; return 1; }; }
 # contains FILE TEXT: the file holds TEXT, as 8-bit or as UTF-16 characters.
 contains() { tr -d '\0' <"$1" | grep -aqiF "$2"; }
+# as_user PROGRAM ARGS...: runs it with the rights its user signed in with, as Windows
+# starts the setup (Wine starts every program elevated); returns its exit code.
+as_user() {
+  local out
+  out=$(w "$driver" limited 120 "\"Z:$1\" ${*:2}") || { echo "      $out"; return 255; }
+  return "${out#ok }"
+}
+# opens SECONDS: the installed program's window appears within SECONDS.
+opens() { wine "$driver" wait "Vellmark - Inactive" "$1" </dev/null >/dev/null 2>&1; }
+stays_shut() { ! opens 5; }
 
 settings='HKCU\SoftWare\Tolvane\Vellmark'
 # The same paths under HKCU (the user's) and HKLM (all users').
@@ -80,7 +90,8 @@ machine_run_key="HKLM\\$run_path"
 
 # uninstall ROOT: runs the silent uninstall that Apps & features lists under ROOT (HKCU or
 # HKLM) and waits for its end. The uninstaller copies itself away and returns at once;
-# its copy removes the Apps & features entry last.
+# its copy removes the Apps & features entry last. It takes a second or two, so a refused
+# one is given up on well before CTest would end the whole run unclean.
 uninstall() {
   local key="$1\\$uninstall_path" quiet exe
   quiet=$(reg_value "$key" QuietUninstallString) || return 1
@@ -88,7 +99,7 @@ uninstall() {
   exe=${exe%%\"*}
   # The options follow the quoted program.
   wine "$exe" ${quiet##*\" } </dev/null >/dev/null 2>&1 || return 1
-  for _ in $(seq 120); do key_exists "$key" || return 0; sleep 0.5; done
+  for _ in $(seq 40); do key_exists "$key" || return 0; sleep 0.5; done
   return 1
 }
 
@@ -99,12 +110,15 @@ check "the setup's manifest asks for no elevation" equals \
 
 # Settings that let the program open straight to its window (no "Error" boxes for
 # missing values, no automatic start); the installer and uninstaller must leave them.
-w reg delete "$settings" /f >/dev/null
-w reg add "$settings" /v Warning /t REG_DWORD /d 1000 /f >/dev/null
-w reg add "$settings" /v Seconds /t REG_DWORD /d 30 /f >/dev/null
-w reg add "$settings" /v TimeType /t REG_DWORD /d 1 /f >/dev/null
-w reg add "$settings" /v AutoStart /t REG_SZ /d 0 /f >/dev/null
-reg_value "$settings" Warning >/dev/null || stop "seeding the settings"
+seed_settings() {
+  w reg delete "$settings" /f >/dev/null
+  w reg add "$settings" /v Warning /t REG_DWORD /d 1000 /f >/dev/null
+  w reg add "$settings" /v Seconds /t REG_DWORD /d 30 /f >/dev/null
+  w reg add "$settings" /v TimeType /t REG_DWORD /d 1 /f >/dev/null
+  w reg add "$settings" /v AutoStart /t REG_SZ /d 0 /f >/dev/null
+  reg_value "$settings" Warning >/dev/null || stop "seeding the settings"
+}
+seed_settings
 
 # --- install ---------------------------------------------------------------------
 # What the machine holds before: the registry where programs are installed for all users
@@ -113,8 +127,8 @@ reg_value "$settings" Warning >/dev/null || stop "seeding the settings"
 machine_software='HKLM\Software'
 w reg export "$machine_software" "$area/machine-before.reg" /y >/dev/null || stop "exporting $machine_software"
 touch "$area/before-install"
-wine "$setup" /S </dev/null >/dev/null 2>&1
-check "setup.exe /S succeeds" equals "$?" 0
+as_user "$setup" /S
+check "setup.exe /S with the user's own rights succeeds" equals "$?" 0
 w reg export "$machine_software" "$area/machine-after.reg" /y >/dev/null || stop "exporting $machine_software"
 check "the per-user install leaves HKLM\\Software alone" cmp -s "$area/machine-before.reg" "$area/machine-after.reg"
 
@@ -155,7 +169,7 @@ wine "${signin%\"}" </dev/null >/dev/null 2>&1 &
 app_pid=$!
 check "the installed program opens its window" wine "$driver" wait "Vellmark - Inactive" 30
 # Installing or uninstalling while it runs must refuse, and say so with its exit code.
-wine "$setup" /S </dev/null >/dev/null 2>&1
+as_user "$setup" /S
 check "installing over the running program fails" equals "$?" 2
 # Run in place (_?=, which takes no quotes; the per-user folder has no spaces), the
 # uninstaller waits for its own end and leaves itself behind.
@@ -173,6 +187,13 @@ else
 fi
 app_pid=""
 
+# An uninstaller elevated with another account's password finds that account's HKCU,
+# which names no install in this folder, and must leave it alone.
+w reg add "$uninstall_key" /v InstallLocation /d 'C:\users\admin\AppData\Local\Programs\Vellmark' /f >/dev/null
+wine "$instdir_unix/uninstall.exe" /CurrentUser /S "_?=$instdir" </dev/null >/dev/null 2>&1
+check "an uninstaller whose HKCU names another install refuses" equals "$?" 2
+w reg add "$uninstall_key" /v InstallLocation /d "$instdir" /f >/dev/null
+
 # --- uninstall, as Apps & features does it silently ----------------------------------
 check "the silent uninstall runs to its end" uninstall HKCU
 check "the Apps & features entry is gone" no_key "$uninstall_key"
@@ -183,30 +204,66 @@ check "the Start-menu shortcut is gone" absent "$shortcut_unix"
 check "the sign-in start is gone" no_value "$run_key" Vellmark
 check "the settings are left alone" equals "$(reg_value "$settings" Warning) $(reg_value "$settings" AutoStart)" "0x3e8 0"
 
-# --- start at sign-in: not before settings exist, and once across both scopes --------
+# --- start at sign-in: not before settings exist ------------------------------------
 # Started at sign-in with nothing saved, Vellmark would greet every sign-in with a first
 # run's "Failed to get ..." boxes.
 w reg delete "$settings" /f >/dev/null
-wine "$setup" /S </dev/null >/dev/null 2>&1
+as_user "$setup" /S
 check "a user who never saved settings is not started at sign-in" no_value "$run_key" Vellmark
-wine "$setup" /S /SignIn </dev/null >/dev/null 2>&1
+as_user "$setup" /S /SignIn
 check "/SignIn starts Vellmark at sign-in all the same" equals "$(reg_value "$run_key" Vellmark)" "$own_entry"
-wine "$setup" /S </dev/null >/dev/null 2>&1
+as_user "$setup" /S
 check "installing again keeps the start at sign-in" equals "$(reg_value "$run_key" Vellmark)" "$own_entry"
-# Wine runs every program as an administrator, as an elevated prompt would on Windows.
-wine "$setup" /AllUsers /S /SignIn </dev/null >/dev/null 2>&1
+seed_settings
+
+# --- both scopes: each install keeps to its own entry, one Vellmark per sign-in -------
+# entries: the user's and the machine's sign-in entries, "[HKCU] [HKLM]".
+entries() { echo "[$(reg_value "$run_key" Vellmark)] [$(reg_value "$machine_run_key" Vellmark)]"; }
+# signs_in: runs the all-users sign-in entry as Windows does at a sign-in.
+signs_in() { local entry; entry=$(reg_value "$machine_run_key" Vellmark) && wine "${entry//\"/}" </dev/null >/dev/null 2>&1; }
+user_before=$area/user-before.reg user_after=$area/user-after.reg
+w reg export HKCU "$user_before" /y >/dev/null || stop "exporting HKCU"
+# The elevated setup, as "Run as administrator" gives it: HKCU may be an administrator's.
+wine "$setup" /S /CurrentUser </dev/null >/dev/null 2>&1
+elevated_own=$?
+as_user "$setup" /S /AllUsers
+user_all=$?
+check "a setup refuses the scope its rights do not serve" equals \
+  "$elevated_own $user_all $(key_exists "HKLM\\$uninstall_path" && echo installed)" "2 2 "
+wine "$setup" /S /SignIn </dev/null >/dev/null 2>&1
 machine_dir=$(reg_value "HKLM\\$uninstall_path" InstallLocation)
-check "an administrator installs for all users under Program Files" equals "$machine_dir" "$(w cmd /c echo %ProgramW6432%)\\Vellmark"
-check "per user, then for all users: one sign-in entry, the machine's" equals \
-  "[$(reg_value "$run_key" Vellmark)] [$(reg_value "$machine_run_key" Vellmark)]" "[] [\"$machine_dir\\vellmark.exe\"]"
+check "an elevated setup installs for all users under Program Files" equals "$machine_dir" "$(w cmd /c echo %ProgramW6432%)\\Vellmark"
+machine_entry="\"$machine_dir\\vellmark-signin.exe\""
+w reg export HKCU "$user_after" /y >/dev/null || stop "exporting HKCU"
+check "the elevated setups leave HKCU alone" cmp -s "$user_before" "$user_after"
+check "per user, then for all users: each entry stays" equals "$(entries)" "[$own_entry] [$machine_entry]"
+signs_in
+check "with a start of their own, the all-users entry starts no second Vellmark" stays_shut
+
+cp "$user_after" "$user_before"
+check "the all-users uninstall runs to its end" uninstall HKLM
+w reg export HKCU "$user_after" /y >/dev/null || stop "exporting HKCU"
+check "the all-users uninstall leaves HKCU alone" cmp -s "$user_before" "$user_after"
+check "removing the all-users install keeps the user's start" equals "$(entries)" "[$own_entry] []"
+
+wine "$setup" /S /SignIn </dev/null >/dev/null 2>&1
+check "the per-user uninstall runs to its end" uninstall HKCU
+check "removing the user's install keeps the all-users start" equals "$(entries)" "[] [$machine_entry]"
+signs_in
+check "without a start of their own, the all-users entry starts Vellmark" opens 30
+wine "$driver" click "Vellmark - Inactive" 1010 gone "Vellmark - Inactive" 15 </dev/null >/dev/null 2>&1
+as_user "$setup" /S /SignIn
+check "for all users, then per user: the user's entry is added" equals "$(entries)" "[$own_entry] [$machine_entry]"
 
 # The user's own sign-in entry under the same name, for a copy of their own.
 foreign='"C:\Tools\Vellmark\vellmark.exe"'
 w reg add "$run_key" /v Vellmark /d "$foreign" /f >/dev/null
 check "the per-user uninstall runs to its end" uninstall HKCU
 check "uninstall leaves a sign-in entry that is not its own" equals "$(reg_value "$run_key" Vellmark)" "$foreign"
+# An earlier all-users install's entry started vellmark.exe itself.
+w reg add "$machine_run_key" /v Vellmark /d "\"$machine_dir\\vellmark.exe\"" /f >/dev/null
 check "the all-users uninstall runs to its end" uninstall HKLM
-check "the all-users uninstall takes its sign-in entry" no_value "$machine_run_key" Vellmark
+check "the all-users uninstall takes its sign-in entry, also an earlier install's" no_value "$machine_run_key" Vellmark
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]
