@@ -18,26 +18,19 @@
 namespace {
 
 // The real dialog opened from the stored settings that prepare() put in the record.
-struct Started {
-    HWND hDlg;
-    template <typename F> explicit Started(F prepare)
+struct Started : MainDialog {
+    template <typename F>
+    explicit Started(F prepare)
+        : MainDialog([&] {
+              FakeTrayIconShown = false;
+              FakeDiskFails = false;
+              FakeDiskSize = 100 * GiB;
+              FakeDiskFree = 25 * GiB;
+              prepare();
+          })
     {
-        ResetMonitor();
-        FakeTrayIconShown = false;
-        FakeDiskFails = false;
-        FakeDiskSize = 100 * GiB;
-        FakeDiskFree = 25 * GiB;
-        prepare();
-        hDlg = OpenMainDialog();
-        REQUIRE(hDlg != nullptr);
     }
     Started() : Started([] {}) {}
-    ~Started()
-    {
-        NotifyTray(NIM_DELETE);
-        DestroyWindow(hDlg);
-    }
-    std::string Text(int id) const { return ControlText(hDlg, id); }
     LRESULT Slider(UINT msg) const { return SendDlgItemMessageA(hDlg, IDC_SECONDS, msg, 0, 0); }
     // "position in min..max", as the interval slider stands.
     std::string SliderState() const
@@ -46,7 +39,6 @@ struct Started {
                std::to_string(Slider(TBM_GETRANGEMAX));
     }
     bool Checked(int id) const { return IsDlgButtonChecked(hDlg, id) == BST_CHECKED; }
-    void Command(int id, int code = BN_CLICKED) { SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(id, code), 0); }
 };
 
 // Opens a popup menu by sending msg to the dialog, and records its entries as

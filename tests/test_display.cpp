@@ -17,20 +17,18 @@
 
 namespace {
 
-struct TrayDialog {
-    HWND hDlg;
+struct TrayDialog : MainDialog {
     TrayDialog()
+        : MainDialog([] {
+              FakeDiskFails = false;
+              FakeDiskSize = 100 * GiB;
+              FakeDiskFree = 25 * GiB;
+              FakeTrayRefuses = false;
+              FakeTrayIconShown = false;
+              FakeTrayAddFailsButShows = false;
+              FakeTrayMeanwhile = nullptr;
+          })
     {
-        ResetMonitor();
-        FakeDiskFails = false;
-        FakeDiskSize = 100 * GiB;
-        FakeDiskFree = 25 * GiB;
-        FakeTrayRefuses = false;
-        FakeTrayIconShown = false;
-        FakeTrayAddFailsButShows = false;
-        FakeTrayMeanwhile = nullptr;
-        hDlg = OpenMainDialog();
-        REQUIRE(hDlg != nullptr);
         PutTextInForce(&Monitor.DiskToMonitor, "C:\\");
         TrayCalls.clear();
     }
@@ -38,10 +36,7 @@ struct TrayDialog {
     {
         FakeTrayMeanwhile = nullptr;
         FakeTrayRefuses = false;
-        NotifyTray(NIM_DELETE);
-        DestroyWindow(hDlg);
     }
-    void Command(int id) { SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
     static void Sample(ULONGLONG freeGiB)
     {
         FakeDiskFree = freeGiB * GiB;
@@ -72,10 +67,8 @@ std::string Tip(int freePercent, int high, int low)
 
 TEST_CASE("a box ends up showing the latest text, whatever it showed before")
 {
-    ResetMonitor();
-    HWND hDlg = OpenMainDialog();
-    REQUIRE(hDlg != nullptr);
-    HWND box = GetDlgItem(hDlg, IDC_FREE);
+    MainDialog d;
+    HWND box = GetDlgItem(d.hDlg, IDC_FREE);
     const std::string a255(255, 'a'), a300(300, 'a');
     const struct {
         std::string before, after;
@@ -94,9 +87,8 @@ TEST_CASE("a box ends up showing the latest text, whatever it showed before")
     for (const auto &step : steps) {
         SetWindowTextA(box, step.before.c_str());
         ReplaceBoxText(box, step.after.c_str());
-        CHECK(ControlText(hDlg, IDC_FREE) == step.after);
+        CHECK(d.Text(IDC_FREE) == step.after);
     }
-    DestroyWindow(hDlg);
 }
 
 TEST_CASE("the tooltip follows each change while the icon is shown, and the icon comes back current")

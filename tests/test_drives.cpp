@@ -36,9 +36,7 @@ std::string SelectedEntry()
 
 TEST_CASE("the roots are listed in order and the stored drive's first letter selects")
 {
-    ResetMonitor();
-    HWND hDlg = OpenMainDialog();
-    REQUIRE(hDlg);
+    MainDialog d;
     const char drives[] = "A:\\\0C:\\\0D:\\\0";
     const struct {
         const char *stored, *selected;
@@ -57,7 +55,6 @@ TEST_CASE("the roots are listed in order and the stored drive's first letter sel
     FillDriveList("D:\\\0C:\\\0A:\\\0", 13);
     CHECK(ListEntries() == std::vector<std::string>{"A:\\", "C:\\", "D:\\"});
     CHECK(SelectedEntry() == "C:\\");
-    DestroyWindow(hDlg);
 }
 
 TEST_CASE("the slot walk never reads past the field nor writes past the 26 slots")
@@ -103,10 +100,7 @@ TEST_CASE("the slot walk never reads past the field nor writes past the 26 slots
 
 TEST_CASE("the machine's own drives: every root in letter order, the stored one selected")
 {
-    ResetMonitor();
-    strcpy(Monitor.StartDisk, "C:\\");
-    HWND hDlg = OpenMainDialog();
-    REQUIRE(hDlg);
+    MainDialog d([] { strcpy(Monitor.StartDisk, "C:\\"); });
     PopulateDriveList();
     PopulateDriveList();    // a second fill replaces the first
     CHECK(Monitor.Error);
@@ -118,5 +112,4 @@ TEST_CASE("the machine's own drives: every root in letter order, the stored one 
             expected.push_back(std::string(1, char('A' + letter)) + ":\\");
     CHECK(entries == expected);
     CHECK(SelectedEntry() == "C:\\");
-    DestroyWindow(hDlg);
 }

@@ -26,11 +26,9 @@ const char *const AlertOnWire = "Free disk space on disk C:\\ was below warning 
 const MailTimeLimits ShortLimits = {1000, 1000, 1000, 1000, 1000, 1000, 1000};
 
 // The real dialog, which shows what the mail worker reports; one per test case.
-struct Mailing {
-    HWND hDlg = OpenMainDialog();
+struct Mailing : MainDialog {
     std::string server, recipients, from, host = "TESTHOST";
     bool noServer = false, noFrom = false;
-    ~Mailing() { DestroyWindow(hDlg); }
 
     void Prepare(const char *server, const char *recipients, const char *from = "vellmark@example.test")
     {

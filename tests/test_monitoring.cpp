@@ -21,15 +21,13 @@ const char *Active = "Vellmark - Active: 0 entries, Stop 1, others 5";
 const char *Inactive = "Vellmark - Inactive: 10 entries, Stop 0, others 5";
 
 // The real dialog holding a complete set of entries for C:\, a 100 GB drive 25 GB free.
-struct Entries {
-    HWND hDlg;
+struct Entries : MainDialog {
     explicit Entries(const char *level = "10")
+        : MainDialog([] {
+              FakeDiskSize = 100 * GiB;
+              FakeDiskFree = 25 * GiB;
+          })
     {
-        ResetMonitor();
-        FakeDiskSize = 100 * GiB;
-        FakeDiskFree = 25 * GiB;
-        hDlg = OpenMainDialog();
-        REQUIRE(hDlg != nullptr);
         SelectDrive("C:\\");
         SetDlgItemTextA(hDlg, IDC_WARNING, level);
         SetDlgItemTextA(hDlg, IDC_INTERVAL, "30");
@@ -41,11 +39,6 @@ struct Entries {
         // Start-up shows both boxes ticked while their flags hold no character.
         SendDlgItemMessageA(hDlg, IDC_AUTOMIN, BM_SETCHECK, BST_UNCHECKED, 0);
     }
-    ~Entries()
-    {
-        NotifyTray(NIM_DELETE);
-        DestroyWindow(hDlg);
-    }
     void SelectDrive(const char *root)
     {
         LRESULT i = SendDlgItemMessageA(hDlg, IDC_DISK, CB_FINDSTRINGEXACT, -1, (LPARAM)root);
@@ -53,7 +46,6 @@ struct Entries {
             i = SendDlgItemMessageA(hDlg, IDC_DISK, CB_ADDSTRING, 0, (LPARAM)root);
         SendDlgItemMessageA(hDlg, IDC_DISK, CB_SETCURSEL, i, 0);
     }
-    void Command(int id, int code = BN_CLICKED) { SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(id, code), 0); }
     // Whether the check timer was armed; it is not afterwards.
     bool KillCheckTimer() { return KillTimer(hDlg, IDT_CHECK) != 0; }
     // The title and how many entry controls, Stop, and other controls are enabled.
@@ -222,7 +214,7 @@ TEST_CASE("the automatic start takes the stored settings and leaves the slider o
     CHECK(Monitor.WarningTime == 2700000);
     CHECK(SendMessageA(Monitor.hWndSeconds, TBM_GETRANGEMAX, 0, 0) == 100);
     CHECK(SendMessageA(Monitor.hWndSeconds, TBM_GETPOS, 0, 0) == 5);
-    CHECK(ControlText(d.hDlg, IDC_INTERVAL) == "30");   // as start-up left it
+    CHECK(d.Text(IDC_INTERVAL) == "30");   // as start-up left it
     CHECK(d.State() == Active);
     CHECK(d.KillCheckTimer());
 
@@ -286,13 +278,13 @@ TEST_CASE("unit set-up clamps into the unit's range and fills label and box only
         CHECK(SendMessageA(Monitor.hWndSeconds, TBM_GETRANGEMIN, 0, 0) == row.min);
         CHECK(SendMessageA(Monitor.hWndSeconds, TBM_GETRANGEMAX, 0, 0) == row.max);
         CHECK(Monitor.TrackPosition == row.at);
-        CHECK(ControlText(d.hDlg, IDC_INTERVAL) == std::to_string(row.at));
-        CHECK(ControlText(d.hDlg, IDC_TIMETYPE) == row.label);
+        CHECK(d.Text(IDC_INTERVAL) == std::to_string(row.at));
+        CHECK(d.Text(IDC_TIMETYPE) == row.label);
     }
     SetUpUnit(1, 30, false);
     CHECK(SendMessageA(Monitor.hWndSeconds, TBM_GETPOS, 0, 0) == 30);
-    CHECK(ControlText(d.hDlg, IDC_INTERVAL) == "100");
-    CHECK(ControlText(d.hDlg, IDC_TIMETYPE) == "Minutes");
+    CHECK(d.Text(IDC_INTERVAL) == "100");
+    CHECK(d.Text(IDC_TIMETYPE) == "Minutes");
 }
 
 TEST_CASE("a drive chosen while Start's question is open: the drive named is the drive watched")
@@ -310,7 +302,7 @@ TEST_CASE("a drive chosen while Start's question is open: the drive named is the
     CHECK(d.State() == Active);
     CHECK(std::string(Monitor.pszDrive) == "C:\\");
     CHECK(std::string(Monitor.DiskToMonitor) == "C:\\");
-    CHECK(ControlText(d.hDlg, IDC_DISK) == "C:\\");
+    CHECK(d.Text(IDC_DISK) == "C:\\");
     CHECK(d.KillCheckTimer());
 }
 

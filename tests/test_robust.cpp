@@ -24,19 +24,13 @@ namespace {
 
 // The real dialog with a level in force that every drive is below (none is 101% free)
 // and no recipient list, until a test puts one in force.
-struct Watching {
-    HWND hDlg;
+struct Watching : MainDialog {
     explicit Watching(const char *drive = "C:\\")
     {
-        ResetMonitor();
-        hDlg = OpenMainDialog();
-        REQUIRE(hDlg != nullptr);
         Monitor.pszDrive = drive;
         PutTextInForce(&Monitor.DiskToMonitor, drive);
         Monitor.WarningLevel = 101.0f;
     }
-    ~Watching() { DestroyWindow(hDlg); }
-    void Tick() { SendMessageA(hDlg, WM_TIMER, IDT_CHECK, 0); }
 };
 
 // The alert boxes open at one time. The first to open gets ticksToPost check ticks posted
@@ -195,24 +189,20 @@ TEST_CASE("settings somebody else stored: start-up shows them as stored, and the
     for (const Row &row : rows) {
         CAPTURE(row.what);
         StoreOnly(row.values);
-        ResetMonitor();
         MessageBoxCatcher catcher;
-        LoadSettings();
-        HWND hDlg = OpenMainDialog();
-        REQUIRE(hDlg != nullptr);
+        MainDialog d(LoadSettings);
         CHECK(BoxesSeen(catcher) == row.startBoxes);
-        CHECK(Shown(hDlg) == row.shown);
-        std::string percent = ControlText(hDlg, IDC_FREEPERCENT);
+        CHECK(Shown(d.hDlg) == row.shown);
+        std::string percent = d.Text(IDC_FREEPERCENT);
         CHECK((*row.percent ? percent == row.percent : !percent.empty() && percent.back() == '%'));
 
         // The checks come from here alone: an armed timer could add one inside a box.
-        KillTimer(hDlg, IDT_CHECK);
+        KillTimer(d.hDlg, IDT_CHECK);
         catcher.boxes.clear();
         for (int i = 0; i < 3; i++)
-            SendMessageA(hDlg, WM_TIMER, IDT_CHECK, 0);
+            d.Tick();
         CHECK(catcher.boxes.size() == 3 * row.alertsPerCheck);
-        CHECK(IsWindow(hDlg));
-        DestroyWindow(hDlg);
+        CHECK(IsWindow(d.hDlg));
     }
     SHDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
 }
@@ -228,7 +218,7 @@ TEST_CASE("a mapped drive removed while watched: each check queries it again and
     Watching w("R:\\");
     // Each check's query succeeds (Error true) once the drive is there.
     REQUIRE(PumpUntil([&] { w.Tick(); return Monitor.Error; }, 5000));
-    const std::string size = ControlText(w.hDlg, IDC_DISKSIZE), free = ControlText(w.hDlg, IDC_FREE);
+    const std::string size = w.Text(IDC_DISKSIZE), free = w.Text(IDC_FREE);
     CHECK(size != "0.00 GB");
 
     REQUIRE(StartOnHost(unmapDrive));
@@ -236,8 +226,8 @@ TEST_CASE("a mapped drive removed while watched: each check queries it again and
     for (int i = 0; i < 3; i++)
         w.Tick();
     CHECK(!Monitor.Error);
-    CHECK(ControlText(w.hDlg, IDC_DISKSIZE) == size);
-    CHECK(ControlText(w.hDlg, IDC_FREE) == free);
+    CHECK(w.Text(IDC_DISKSIZE) == size);
+    CHECK(w.Text(IDC_FREE) == free);
     // The alert goes on too, with the figures of the last sample that succeeded.
     REQUIRE(!catcher.boxes.empty());
     CHECK(catcher.boxes.back().text.find("Free space remaining " + free.substr(0, free.size() - 3) + " GB") !=

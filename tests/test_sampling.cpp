@@ -12,20 +12,16 @@
 
 namespace {
 
-struct SampledDialog {
-    HWND hDlg;
+struct SampledDialog : MainDialog {
     SampledDialog(ULONGLONG size, ULONGLONG free)
+        : MainDialog([&] {
+              FakeDiskFails = false;
+              FakeDiskSize = size;
+              FakeDiskFree = free;
+          })
     {
-        ResetMonitor();
-        FakeDiskFails = false;
-        FakeDiskSize = size;
-        FakeDiskFree = free;
-        hDlg = OpenMainDialog();
-        REQUIRE(hDlg != nullptr);
     }
-    ~SampledDialog() { DestroyWindow(hDlg); }
-    void Reset() { SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_RESET, BN_CLICKED), 0); }
-    std::string Text(int id) const { return ControlText(hDlg, id); }
+    void Reset() const { Command(IDC_RESET); }
     void Sample(ULONGLONG free)
     {
         FakeDiskFree = free;
@@ -110,13 +106,10 @@ TEST_CASE("large drives are shown whole and the tooltip never overruns the tray 
 
 TEST_CASE("a drive that cannot be read shows n/a, and the marks recover at the next good sample")
 {
-    ResetMonitor();
-    FakeDiskFails = true;                        // no successful query yet: counts are 0
-    HWND hDlg = OpenMainDialog();
-    REQUIRE(hDlg != nullptr);
-    CHECK(ControlText(hDlg, IDC_DISKSIZE) == "0.00 GB");
-    CHECK(ControlText(hDlg, IDC_FREEPERCENT) == "n/a");
-    CHECK(ControlText(hDlg, IDC_LOWPERCENT) == "n/a");
+    MainDialog d([] { FakeDiskFails = true; });  // no successful query yet: counts are 0
+    CHECK(d.Text(IDC_DISKSIZE) == "0.00 GB");
+    CHECK(d.Text(IDC_FREEPERCENT) == "n/a");
+    CHECK(d.Text(IDC_LOWPERCENT) == "n/a");
     // An undefined percentage is not above the high mark, so only the low mark takes it.
     CHECK(std::string(Monitor.TrayText) == "Orn Active - Disk (none) Free n/a High 0.00% Low n/a");
 
@@ -124,10 +117,9 @@ TEST_CASE("a drive that cannot be read shows n/a, and the marks recover at the n
     FakeDiskSize = 100 * GiB;
     FakeDiskFree = 10 * GiB;
     GetCurrentDiskUsage();
-    CHECK(ControlText(hDlg, IDC_LOWPERCENT) == "10.00%");
-    CHECK(ControlText(hDlg, IDC_HIGHPERCENT) == "10.00%");
-    CHECK(ControlText(hDlg, IDC_LOWGB) == "10.00GB");
-    DestroyWindow(hDlg);
+    CHECK(d.Text(IDC_LOWPERCENT) == "10.00%");
+    CHECK(d.Text(IDC_HIGHPERCENT) == "10.00%");
+    CHECK(d.Text(IDC_LOWGB) == "10.00GB");
 }
 
 TEST_CASE("figures are rounded as the platform's C runtime rounds them: an exact tie goes up")

@@ -89,9 +89,8 @@ struct Entries {
 // Fills a fresh dialog with the entries and presses Save Settings, as a user would.
 void SaveFromDialog(const Entries &e, int timeType, float level)
 {
-    ResetMonitor();
-    HWND hDlg = OpenMainDialog();
-    REQUIRE(hDlg);
+    MainDialog d;
+    HWND hDlg = d.hDlg;
     FillDriveList(ThreeDrives, sizeof ThreeDrives);
     SendMessageA(Monitor.hWndDisk, CB_SETCURSEL, e.drive, 0);
     SetDlgItemTextA(hDlg, IDC_EMAIL, e.email);
@@ -103,8 +102,7 @@ void SaveFromDialog(const Entries &e, int timeType, float level)
     CheckDlgButton(hDlg, IDC_AUTOMIN, e.autoMin ? BST_CHECKED : BST_UNCHECKED);
     Monitor.TimeType = timeType;
     Monitor.WarningLevel = level;
-    SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_SAVE, BN_CLICKED), (LPARAM)GetDlgItem(hDlg, IDC_SAVE));
-    DestroyWindow(hDlg);
+    d.Command(IDC_SAVE);
 }
 
 void CheckBoxes(const MessageBoxCatcher &catcher, const std::vector<std::string> &texts)

@@ -29,23 +29,21 @@ LRESULT CALLBACK RecordLook(int code, WPARAM wParam, LPARAM lParam)
 
 // The real dialog and a complete set of entries in force, both check boxes ticked while
 // both flags say '0', so that taken flags show.
-HWND OpenWithEntries(const char *to, const char *server)
-{
-    ResetMonitor();
-    HWND hDlg = OpenMainDialog();
-    REQUIRE(hDlg != nullptr);
-    PutTextInForce(&Monitor.DiskToMonitor, "C:\\");
-    PutTextInForce(&Monitor.EmailAddress, to);
-    PutTextInForce(&Monitor.EmailServer, server);
-    SetDlgItemTextA(hDlg, IDC_SERVER, server);
-    Monitor.WarningLevel = 10;
-    Monitor.Seconds = 30;
-    memcpy(Monitor.AutoStartValue, "0xy", 4);
-    memcpy(Monitor.AutoStartMini, "0xy", 4);
-    CheckDlgButton(hDlg, IDC_AUTOSTART, BST_CHECKED);
-    CheckDlgButton(hDlg, IDC_AUTOMIN, BST_CHECKED);
-    return hDlg;
-}
+struct WithEntries : MainDialog {
+    WithEntries(const char *to, const char *server)
+    {
+        PutTextInForce(&Monitor.DiskToMonitor, "C:\\");
+        PutTextInForce(&Monitor.EmailAddress, to);
+        PutTextInForce(&Monitor.EmailServer, server);
+        SetDlgItemTextA(hDlg, IDC_SERVER, server);
+        Monitor.WarningLevel = 10;
+        Monitor.Seconds = 30;
+        memcpy(Monitor.AutoStartValue, "0xy", 4);
+        memcpy(Monitor.AutoStartMini, "0xy", 4);
+        CheckDlgButton(hDlg, IDC_AUTOSTART, BST_CHECKED);
+        CheckDlgButton(hDlg, IDC_AUTOMIN, BST_CHECKED);
+    }
+};
 
 const char *Question = "Email not entered. Message will be displayed on screen";
 
@@ -69,7 +67,7 @@ TEST_CASE("the first check that decides ends validation, and only a full run tak
     };
     for (const Row &row : rows) {
         INFO("row with message: ", row.text ? row.text : "(none)", ", answer ", row.answer);
-        HWND hDlg = OpenWithEntries(row.to, row.server);
+        WithEntries d(row.to, row.server);
         if (!row.drive)
             PutTextInForce(&Monitor.DiskToMonitor, nullptr);
         Monitor.WarningLevel = row.level;
@@ -89,7 +87,6 @@ TEST_CASE("the first check that decides ends validation, and only a full run tak
         const char *flags = row.result && row.level != 0 ? "1xy" : "0xy";
         CHECK(std::string(Monitor.AutoStartValue) == flags);
         CHECK(std::string(Monitor.AutoStartMini) == flags);
-        DestroyWindow(hDlg);
     }
 }
 
@@ -118,7 +115,7 @@ TEST_CASE("a server name is replaced by its address; a failed lookup, or a text 
     };
     for (const Row &row : rows) {
         INFO("server ", row.server);
-        HWND hDlg = OpenWithEntries(nullptr, row.server.c_str());
+        WithEntries d(nullptr, row.server.c_str());
         MessageBoxCatcher catcher(IDOK);
         CHECK(CheckEntries());              // no recipient: the question comes first, OK goes on
 
@@ -132,13 +129,12 @@ TEST_CASE("a server name is replaced by its address; a failed lookup, or a text 
         WSACleanup();
 
         CHECK(std::string(Monitor.EmailServer) == row.inForce);
-        CHECK(ControlText(hDlg, IDC_SERVER) == row.inForce);
+        CHECK(d.Text(IDC_SERVER) == row.inForce);
         REQUIRE(catcher.boxes.size() == (row.failed ? 2u : 1u));
         CHECK(catcher.boxes[0].text == Question);
         if (row.failed) {
             CHECK(catcher.boxes[1].caption == "Error");
             CHECK(catcher.boxes[1].text == "Couldn't resolve server name. Try IP address instead.");
         }
-        DestroyWindow(hDlg);
     }
 }

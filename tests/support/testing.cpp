@@ -2,11 +2,13 @@
 #include "tests/support/testing.h"
 
 #include "core/state.h"
+#include "core/trayicon.h"
 #include "mail/smtp.h"
 #include "resources/resource.h"
 #include "ui/dialog.h"
 
 #include <commctrl.h>
+#include <doctest.h>
 #include <cstring>
 
 MessageBoxCatcher *MessageBoxCatcher::current_ = nullptr;
@@ -99,6 +101,36 @@ HWND OpenMainDialog()
     InitCommonControls();
     Monitor.hInst = GetModuleHandleA(nullptr);
     return CreateDialogParamA(Monitor.hInst, MAKEINTRESOURCEA(IDD_MAIN), nullptr, DialogProc, 0);
+}
+
+MainDialog::MainDialog(const std::function<void()> &prepare)
+{
+    ResetMonitor();
+    if (prepare)
+        prepare();
+    hDlg = OpenMainDialog();
+    REQUIRE(hDlg != nullptr);
+}
+
+MainDialog::~MainDialog()
+{
+    NotifyTray(NIM_DELETE);
+    DestroyWindow(hDlg);
+}
+
+std::string MainDialog::Text(int id) const
+{
+    return ControlText(hDlg, id);
+}
+
+void MainDialog::Command(int id, int code) const
+{
+    SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(id, code), 0);
+}
+
+void MainDialog::Tick() const
+{
+    SendMessageA(hDlg, WM_TIMER, IDT_CHECK, 0);
 }
 
 std::string ControlText(HWND hDlg, int id)

@@ -63,5 +63,17 @@ void ResetMonitor();
 // modeless, so that a test can send it messages; DestroyWindow ends it.
 HWND OpenMainDialog();
 
+// The real main dialog for one test: the record cleared, then prepare() run on it (to
+// store settings, say), then the dialog opened; at the end destroyed, with any icon it
+// showed removed.
+struct MainDialog {
+    HWND hDlg;
+    explicit MainDialog(const std::function<void()> &prepare = nullptr);
+    ~MainDialog();
+    std::string Text(int id) const;
+    void Command(int id, int code = BN_CLICKED) const;
+    void Tick() const;      // one tick of the check timer
+};
+
 // The whole text of a control of the dialog.
 std::string ControlText(HWND hDlg, int id);
