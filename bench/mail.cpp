@@ -18,7 +18,7 @@ static int WaitForDelivery()
     while (MailInFlight())
         Sleep(1);
     int failures = 0;
-    char report[2048];
+    char report[MailReportSize];
     while (NextMailReport(report, sizeof report))
         failures++;
     return failures;

@@ -110,8 +110,6 @@ int ReplyLineCode(const char *line, size_t length, bool *last)
 
 // RFC 5321 allows a reply line 512 bytes; twice that leaves room for lenient servers.
 const int ReplyLineSize = 1024;
-// A report names the failure and the recipients it concerns, cut to fit.
-const size_t ReportSize = 2048;
 
 // One alert's delivery: a private copy of everything it needs, taken on the window's
 // thread when the alert is handed over, and the worker's own connection. The worker
@@ -149,11 +147,11 @@ static bool Cancelled(const MailJob *job)
 struct MailReport {
     MailReport *next;
     LONG serial;
-    char text[ReportSize];
+    char text[MailReportSize];
 };
 static SRWLOCK ReportsLock = SRWLOCK_INIT;
 static MailReport *ReportsWaiting;
-static char ReportShown[ReportSize];
+static char ReportShown[MailReportSize];
 
 // Keeps text for the window unless the alert was cancelled or the same text is open or
 // waiting already, and tells the window to look.
@@ -412,7 +410,7 @@ static bool RunMailExchange(MailJob *job, const char *recipient)
         if (!sent || !read_socket(job, step.wait))
             return &step == &quit;
         if (step.refusalEnds && (job->code / 100 == 4 || job->code / 100 == 5)) {
-            char text[ReportSize];
+            char text[MailReportSize];
             snprintf(text, sizeof text, "Mail server refused %s: %s", recipient, job->quoted);
             if (send_socket(job, "quit\r\n"))
                 read_socket(job, limits.quit);
@@ -427,7 +425,7 @@ static bool RunMailExchange(MailJob *job, const char *recipient)
 // those after it in the list at cursor.
 static void ReportNotReached(const MailJob *job, const char *failure, const char *recipient, const char *cursor)
 {
-    char text[ReportSize];
+    char text[MailReportSize];
     int used = snprintf(text, sizeof text, "%s\n\nThe alert did not reach: %s", failure, recipient);
     char next[RecipientSize];
     bool whole;
@@ -450,7 +448,7 @@ static DWORD WINAPI DeliverAlert(void *parameter)
     bool whole;
     while (!Cancelled(job) && NextRecipient(&cursor, recipient, sizeof recipient, &whole)) {
         if (!whole) {
-            char text[ReportSize];
+            char text[MailReportSize];
             snprintf(text, sizeof text, "The alert was not sent to an address longer than %u characters: %s...",
                      static_cast<unsigned>(RecipientSize - 1), recipient);
             Report(job, text);
@@ -464,7 +462,7 @@ static DWORD WINAPI DeliverAlert(void *parameter)
         bool answered = RunMailExchange(job, recipient);
         CloseConnection(job);
         if (!answered) {
-            char text[ReportSize];
+            char text[MailReportSize];
             snprintf(text, sizeof text, "Mail server stopped answering before the alert reached %s", recipient);
             ReportNotReached(job, text, recipient, cursor);
             break;

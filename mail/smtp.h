@@ -78,6 +78,9 @@ bool MailInFlight();
 // handed over at once.
 void CancelMail();
 
+// A report names the failure and the recipients it concerns, cut to fit this size.
+const size_t MailReportSize = 2048;
+
 // Takes the oldest report into text (size bytes) for a box; the report taken before it
 // counts as answered. A report that repeats one open or waiting is never added, so a
 // failure that recurs at every check waits once. False when none waits.

@@ -122,7 +122,7 @@ static void OnMailReport()
     if (showing)
         return;
     showing = true;
-    char text[2048];
+    char text[MailReportSize];
     while (!Monitor.Ending && NextMailReport(text, sizeof text))
         MessageBoxA(nullptr, text, "Error", MB_TOPMOST | MB_ICONERROR);
     showing = false;
