@@ -11,6 +11,8 @@
 # kept after a failure, for a look.
 set -uo pipefail
 source_dir=$1 setup=$2 built_exe=$3 driver=$4 version=$5 base=$6 area=$7
+# The Exit button's id, by its name in the program's resource header.
+exit_id=$(sed -n 's/^#define IDC_EXIT *\([0-9]*\).*/\1/p' "$source_dir/resources/resource.h")
 
 failures=0
 check() {   # check DESCRIPTION COMMAND...: runs the command, counts a failure
@@ -177,7 +179,7 @@ wine "$instdir_unix/uninstall.exe" /CurrentUser /S "_?=$instdir" </dev/null >/de
 check "uninstalling the running program fails" equals "$?" 2
 check "the refused uninstall keeps the program" test -f "$instdir_unix/vellmark.exe"
 check "the refused uninstall keeps the Apps & features entry" key_exists "$uninstall_key"
-check "its Exit button ends it" wine "$driver" click "Vellmark - Inactive" 1010 gone "Vellmark - Inactive" 15
+check "its Exit button ends it" wine "$driver" click "Vellmark - Inactive" "$exit_id" gone "Vellmark - Inactive" 15
 for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$app_pid" 2>/dev/null; then
   check "the program ends after Exit" false
@@ -251,7 +253,7 @@ check "the per-user uninstall runs to its end" uninstall HKCU
 check "removing the user's install keeps the all-users start" equals "$(entries)" "[] [$machine_entry]"
 signs_in
 check "without a start of their own, the all-users entry starts Vellmark" opens 30
-wine "$driver" click "Vellmark - Inactive" 1010 gone "Vellmark - Inactive" 15 </dev/null >/dev/null 2>&1
+wine "$driver" click "Vellmark - Inactive" "$exit_id" gone "Vellmark - Inactive" 15 </dev/null >/dev/null 2>&1
 as_user "$setup" /S /SignIn
 check "for all users, then per user: the user's entry is added" equals "$(entries)" "[$own_entry] [$machine_entry]"
 
