@@ -1,0 +1,227 @@
+// One recipient's exchange with the mail server: the connection within its time limits,
+// the replies read whole, and the fixed exchange that delivers the alert.
+#include "mail/exchange.h"
+
+#include "mail/reports.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+static bool IsDigit(char c)
+{
+    return isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+int ReplyLineCode(const char *line, size_t length, bool *last)
+{
+    if (length < 4 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2]))
+        return -1;
+    // "250-" says more lines follow; "250 ", "250\r\n" and "250\n" end the reply.
+    *last = line[3] != '-';
+    if (*last && line[3] != ' ' && line[3] != '\r' && line[3] != '\n')
+        return -1;
+    return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+}
+
+void Report(const MailJob *job, const char *text)
+{
+    KeepReport(job->serial, text, job->reportTo, job->reportMessage);
+}
+
+static timeval TimeLimit(DWORD ms)
+{
+    timeval limit;
+    limit.tv_sec = static_cast<long>(ms / 1000);
+    limit.tv_usec = static_cast<long>(ms % 1000 * 1000);
+    return limit;
+}
+
+// A cancelled alert is seen within one slice of any wait.
+const DWORD CancelSliceMs = 250;
+
+// Waits at most ms for job->s to become readable, or, with connecting, for its connect to
+// end: writable when it succeeded, in the exception set when it failed. False when the
+// time is up, the alert is cancelled, or the connect failed.
+static bool WaitForSocket(const MailJob *job, DWORD ms, bool connecting)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD spent = GetTickCount() - start;
+        if (AlertCancelled(job->serial) || spent >= ms)
+            return false;
+        fd_set ready, failed;
+        FD_ZERO(&ready);
+        FD_SET(job->s, &ready);
+        FD_ZERO(&failed);
+        FD_SET(job->s, &failed);
+        timeval slice = TimeLimit(ms - spent < CancelSliceMs ? ms - spent : CancelSliceMs);
+        int found = connecting ? select(0, nullptr, &ready, &failed, &slice)
+                               : select(0, &ready, nullptr, nullptr, &slice);
+        if (found != 0)
+            return found > 0 && FD_ISSET(job->s, &ready) && !(connecting && FD_ISSET(job->s, &failed));
+    }
+}
+
+// Connects job->s within the connect limit and leaves it blocking, each send bounded by
+// the data block limit. A plain connect to a host that drops the request would wait for
+// minutes.
+static bool ConnectWithinLimit(MailJob *job, const sockaddr_in *address)
+{
+    u_long nonBlocking = 1;
+    if (ioctlsocket(job->s, FIONBIO, &nonBlocking) != 0)
+        return false;
+    if (connect(job->s, (const sockaddr *)address, sizeof *address) == SOCKET_ERROR &&
+        WSAGetLastError() != WSAEWOULDBLOCK)
+        return false;
+    if (!WaitForSocket(job, job->limits.connect, true))
+        return false;
+    int error = 0;
+    int errorSize = sizeof error;
+    if (getsockopt(job->s, SOL_SOCKET, SO_ERROR, (char *)&error, &errorSize) != 0 || error != 0)
+        return false;
+
+    // A socket whose sends could not be bounded is not used at all.
+    u_long blocking = 0;
+    DWORD sendMs = job->limits.dataBlock;
+    if (ioctlsocket(job->s, FIONBIO, &blocking) != 0 ||
+        setsockopt(job->s, SOL_SOCKET, SO_SNDTIMEO, (const char *)&sendMs, sizeof sendMs) != 0)
+        return false;
+    // Commands go out in pieces, and the server answers only a whole line. Left to
+    // itself, TCP holds each later piece until the first is acknowledged, which the
+    // server delays (40 ms and more), three times per mail. Where the option cannot be
+    // set the mail still goes, only slower.
+    BOOL noDelay = TRUE;
+    setsockopt(job->s, IPPROTO_TCP, TCP_NODELAY, (const char *)&noDelay, sizeof noDelay);
+    return true;
+}
+
+bool ConnectToHost(MailJob *job, int port, in_addr server, const char **failure)
+{
+    WSADATA wsaData;
+    if (WSAStartup(MAKEWORD(2, 2), &wsaData) != 0) {
+        *failure = "Unable to start connection";
+        return false;
+    }
+    if (wsaData.wVersion != MAKEWORD(2, 2)) {
+        WSACleanup();
+        *failure = "Connection Failed";
+        return false;
+    }
+
+    sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr = server;
+
+    job->s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (job->s == INVALID_SOCKET) {
+        WSACleanup();
+        *failure = "Can't create socket";
+        return false;
+    }
+    if (!ConnectWithinLimit(job, &address)) {
+        closesocket(job->s);
+        WSACleanup();
+        *failure = "Couldn't connect to mail server";
+        return false;
+    }
+    job->len = 0;
+    return true;
+}
+
+void CloseConnection(MailJob *job)
+{
+    closesocket(job->s);
+    WSACleanup();
+}
+
+// Sends text without its terminator on job->s, once. False when it could not be sent
+// within the limit.
+static bool send_socket(MailJob *job, const char *text)
+{
+    return send(job->s, text, static_cast<int>(strlen(text)), 0) != SOCKET_ERROR;
+}
+
+// Takes one whole reply line from the start of buf into the reply being read. -1 when it
+// is no reply line, 1 when it ends the reply, 0 when more lines follow.
+static int TakeReplyLine(MailJob *job, int length)
+{
+    bool last;
+    int code = ReplyLineCode(job->buf, length, &last);
+    if (code < 0)
+        return -1;
+    // A refusal is quoted by its first line, also when lines of another code came before.
+    if (code != job->code) {
+        int quoted = length;
+        while (quoted > 0 && (job->buf[quoted - 1] == '\r' || job->buf[quoted - 1] == '\n'))
+            quoted--;
+        snprintf(job->quoted, sizeof job->quoted, "%.*s", quoted, job->buf);
+        job->code = code;
+    }
+    return last ? 1 : 0;
+}
+
+// Reads the server's whole reply within ms, however many lines it has, keeping what
+// came after it for the next read. False when it does not come whole in time, the server
+// closes first, a line is no reply line or longer than any, or the alert is cancelled.
+static bool read_socket(MailJob *job, DWORD ms)
+{
+    job->code = 0;
+    DWORD start = GetTickCount();
+    for (;;) {
+        const char *end;
+        while ((end = static_cast<const char *>(memchr(job->buf, '\n', job->len))) != nullptr) {
+            int length = static_cast<int>(end - job->buf) + 1;
+            int taken = TakeReplyLine(job, length);
+            job->len -= length;
+            memmove(job->buf, job->buf + length, job->len);
+            if (taken != 0)
+                return taken > 0;
+        }
+        DWORD spent = GetTickCount() - start;
+        if (job->len >= ReplyLineSize || spent >= ms || !WaitForSocket(job, ms - spent, false))
+            return false;
+        int got = recv(job->s, job->buf + job->len, static_cast<int>(sizeof job->buf) - job->len, 0);
+        if (got <= 0)
+            return false;
+        job->len += got;
+    }
+}
+
+bool RunMailExchange(MailJob *job, const char *recipient)
+{
+    const MailTimeLimits &limits = job->limits;
+    const struct Step {
+        const char *texts[7];       // sent back to back; a none is skipped
+        DWORD wait;                 // for the whole reply
+        bool refusalEnds;
+    } steps[] = {
+        {{}, limits.greeting, true},
+        {{"HELO 192.168.1.1\r\n"}, limits.command, false},
+        {{"mail from: ", job->sender, "\r\n"}, limits.command, true},
+        {{"rcpt to: ", recipient, "\r\n"}, limits.command, true},
+        {{"data\r\n"}, limits.dataStart, true},
+        {{"Subject: ", job->subject, "\r\n", "\r\n", job->body, "\r\n", ".\r\n"}, limits.dataEnd, true},
+        {{"quit\r\n"}, limits.quit, false},
+    };
+    const Step &quit = steps[sizeof steps / sizeof steps[0] - 1];
+    for (const Step &step : steps) {
+        bool sent = true;
+        for (const char *piece : step.texts)
+            sent = sent && (!piece || send_socket(job, piece));
+        // Once the final '.' is answered the mail is the server's; only quit is left.
+        if (!sent || !read_socket(job, step.wait))
+            return &step == &quit;
+        if (step.refusalEnds && (job->code / 100 == 4 || job->code / 100 == 5)) {
+            char text[MailReportSize];
+            snprintf(text, sizeof text, "Mail server refused %s: %s", recipient, job->quoted);
+            if (send_socket(job, "quit\r\n"))
+                read_socket(job, limits.quit);
+            Report(job, text);
+            return true;
+        }
+    }
+    return true;
+}

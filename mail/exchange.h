@@ -1,0 +1,65 @@
+// One recipient's exchange with the mail server: the connection within its time limits,
+// the replies read whole, and the commands that deliver the alert.
+#pragma once
+
+#include <winsock2.h>
+#include <cstddef>
+
+// How long each wait on the mail server may last, in milliseconds. The replies may take
+// as long as RFC 5321 (section 4.5.3.2) gives a server, so that a slow server still gets
+// the alert; the window is not held meanwhile. A connect keeps a shorter bound.
+struct MailTimeLimits {
+    DWORD connect;
+    DWORD greeting;         // the server's first reply
+    DWORD command;          // the replies to HELO, mail from and rcpt to
+    DWORD dataStart;        // the reply to data
+    DWORD dataBlock;        // each send
+    DWORD dataEnd;          // the reply after the final '.'
+    DWORD quit;             // the reply to quit: the mail has been handed over by then
+};
+const MailTimeLimits RfcMailTimeLimits = {15000, 300000, 300000, 120000, 180000, 600000, 60000};
+
+// The three-digit code of one reply line (length bytes, its line end included), with
+// *last telling whether the line ends the reply: "250 ok" and "250" do, "250-ok" does
+// not. -1 for a line that is no reply line.
+int ReplyLineCode(const char *line, size_t length, bool *last);
+
+// RFC 5321 allows a reply line 512 bytes; twice that leaves room for lenient servers.
+const int ReplyLineSize = 1024;
+
+// One alert's delivery: a private copy of everything it needs, taken on the window's
+// thread when the alert is handed over, and the worker's own connection. The worker
+// owns it and frees it.
+struct MailJob {
+    LONG serial;                    // the alert's number: its reports, its cancellation
+    HWND reportTo;
+    UINT reportMessage;
+    MailTimeLimits limits;
+    char server[256];
+    char sender[1024];
+    char subject[100];
+    char body[2048];
+    char *recipients;               // the list, a copy of its own
+    SOCKET s;                       // the current connection
+    char buf[2 * ReplyLineSize];    // received and not yet read: at most one line and what follows
+    int len;
+    int code;                       // of the last whole reply, taken from its last line
+    char quoted[ReplyLineSize];     // the first line of the reply that carries that code
+};
+
+// Keeps text as a report of the job's alert and tells its window to look.
+void Report(const MailJob *job, const char *text);
+
+// Starts the socket library and connects job->s to port of server. On failure *failure
+// names it, and nothing is held any more.
+bool ConnectToHost(MailJob *job, int port, in_addr server, const char **failure);
+
+// Closes job->s and undoes the socket library start of its attempt.
+void CloseConnection(MailJob *job);
+
+// The exchange for one recipient on the open connection; each command waits for the
+// whole reply to the one before. A refusal (4xx or 5xx) ends the exchange with quit and
+// is reported. False when the server broke off before it took the mail (a reply that
+// does not come whole in time, a hang-up), which is left to the caller to tell: the
+// server cannot be trusted to answer the next recipient either.
+bool RunMailExchange(MailJob *job, const char *recipient);
