@@ -3,6 +3,7 @@
 // the tray, and the ways out.
 #include "core/state.h"
 #include "resources/resource.h"
+#include "settings/settings.h"
 #include "tests/support/fakedisk.h"
 #include "tests/support/faketray.h"
 #include "tests/support/testing.h"
@@ -12,6 +13,7 @@
 #include <doctest.h>
 
 #include <commctrl.h>
+#include <shlwapi.h>
 #include <cstring>
 #include <string>
 
@@ -162,7 +164,7 @@ TEST_CASE("start-up shows the stored settings and puts the stored unit in force"
         {0, 45, 2, "", "Minutes", "45 in 1..100", "45", 2},
         {0, 45, 3, "", "Hours", "12 in 1..12", "12", 3},
         {0, 5, 1, "", "Seconds", "10 in 10..90", "10", 1},
-        {0, 45, 99, "", "Hours", "12 in 1..12", "12", 99},      // unknown codes show as hours
+        {0, 45, 99, "", "Seconds", "45 in 10..90", "45", 1},    // unknown codes show and count as seconds
         {0, 45, 0, "", "Seconds", "45 in 10..90", "45", 0},
     };
     for (const Row &row : rows) {
@@ -200,6 +202,46 @@ TEST_CASE("start-up shows the stored settings and puts the stored unit in force"
     CHECK(!d.Checked(IDC_AUTOSTART));
     CHECK(d.Checked(IDC_AUTOMIN));
     CHECK(IsWindowVisible(d.hDlg));       // no automatic start
+}
+
+TEST_CASE("the start-up flags as Windows stores them, text or number, shown in their boxes and acted on")
+{
+    const char *key = "SoftWare\\Tolvane\\Vellmark";
+    const DWORD one = 1, zero = 0, level = 1000, seconds = 30;
+    struct Value { DWORD type; const void *data; DWORD size; };
+    const Value on = {REG_DWORD, &one, 4}, off = {REG_DWORD, &zero, 4}, textOn = {REG_SZ, "1", 2},
+                textOff = {REG_SZ, "0", 2}, missing = {REG_NONE, nullptr, 0};
+    struct Row { Value autoStart, autoMin; bool startTicked, minTicked, active, hidden; } rows[] = {
+        {on, on, true, true, true, true},       {off, off, false, false, false, false},
+        {on, off, true, false, true, false},    {textOn, textOff, true, false, true, false},
+        {textOff, textOn, false, true, false, false},
+        {missing, missing, true, true, false, false},      // a first run's
+    };
+    for (const Row &row : rows) {
+        SHDeleteKeyA(HKEY_CURRENT_USER, key);
+        HKEY k;
+        REQUIRE(RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) == 0);
+        RegSetValueExA(k, "Disk", 0, REG_SZ, reinterpret_cast<const BYTE *>("C:\\"), 4);
+        RegSetValueExA(k, "Warning", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&level), 4);
+        RegSetValueExA(k, "Seconds", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&seconds), 4);
+        RegSetValueExA(k, "TimeType", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), 4);
+        RegSetValueExA(k, "EmailAddress", 0, REG_SZ, reinterpret_cast<const BYTE *>("ops@example.test"), 17);
+        RegSetValueExA(k, "EmailServer", 0, REG_SZ, reinterpret_cast<const BYTE *>("127.0.0.1"), 10);
+        for (auto flag : {std::make_pair("AutoStart", row.autoStart), std::make_pair("AutoMin", row.autoMin)})
+            if (flag.second.data)
+                RegSetValueExA(k, flag.first, 0, flag.second.type, static_cast<const BYTE *>(flag.second.data),
+                               flag.second.size);
+        RegCloseKey(k);
+        MessageBoxCatcher catcher;
+        Started d([] { LoadSettings(); });
+        CHECK(catcher.boxes.empty());
+        CHECK(d.Checked(IDC_AUTOSTART) == row.startTicked);
+        CHECK(d.Checked(IDC_AUTOMIN) == row.minTicked);
+        CHECK((KillTimer(d.hDlg, IDT_CHECK) != 0) == row.active);
+        CHECK(Monitor.Minimized == row.hidden);
+        RestoreFromTray();
+    }
+    SHDeleteKeyA(HKEY_CURRENT_USER, key);
 }
 
 TEST_CASE("selecting a drive samples it with fresh marks, while the drive in force stays")
