@@ -170,7 +170,7 @@ TEST_CASE("settings somebody else stored: start-up shows them as stored, and the
          {Number("Seconds", 4000000000u), Number("TimeType", 99), Number("Warning", 0x80000000u), Text("Disk", "Q:\\"),
           Text("AutoStart", "1"), Text("AutoMin", "0")},
          {Question},
-         "Vellmark - Active|-21474836.00|12|Hours|30 in 10..90|2147483647", "n/a", 0},
+         "Vellmark - Active|-21474836.00|90|Seconds|30 in 10..90|2147483647", "n/a", 0},
         {"an interval beyond the slider and no unit",
          {Number("Seconds", 4000000000u), Number("TimeType", 0), Number("Warning", 0), Text("Disk", "C:\\"),
           Text("AutoStart", "0"), Text("AutoMin", "0")},
