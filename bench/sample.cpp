@@ -43,6 +43,14 @@ static void RawQuery()
     GetDiskFreeSpaceExA(Monitor.pszDrive, &caller, &total, &free);
 }
 
+// Whether the last query the program made succeeded.
+static bool Queried;
+
+static void Query()
+{
+    Queried = QueryDiskSpace();
+}
+
 struct Measure {
     const char *name;
     void (*call)();
@@ -77,7 +85,7 @@ static bool Report(const char *state, int calls)
     Measure measures[] = {
         {"sample", GetCurrentDiskUsage, {}},
         {"raw_query", RawQuery, {}},
-        {"part_lookup_and_query", QueryDiskSpace, {}},
+        {"part_lookup_and_query", Query, {}},
         {"part_four_mark_boxes", DisplayHighLow, {}},
         {"part_tooltip", UpdateTrayTip, {}},
     };
@@ -97,9 +105,9 @@ static bool Report(const char *state, int calls)
     // The figures count only when the sample really did its work.
     char size[64] = "";
     GetWindowTextA(Monitor.hWndSize, size, sizeof size);
-    if (!Monitor.Error || !strstr(size, " GB") || strncmp(Monitor.IconData.szTip, "Orn Active - Disk C:\\", 21) != 0) {
+    if (!Queried || !strstr(size, " GB") || strncmp(Monitor.IconData.szTip, "Orn Active - Disk C:\\", 21) != 0) {
         fprintf(stderr, "%s: the sample did not complete (query %s, size box \"%s\", tip \"%s\")\n", state,
-                Monitor.Error ? "ok" : "failed", size, Monitor.IconData.szTip);
+                Queried ? "ok" : "failed", size, Monitor.IconData.szTip);
         return false;
     }
     return true;

@@ -6,18 +6,16 @@
 
 typedef BOOL(WINAPI *GetDiskFreeSpaceExProc)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
 
-void QueryDiskSpace()
+bool QueryDiskSpace()
 {
     // Looked up on every sample, so the program also starts where the call is missing.
     GetDiskFreeSpaceExProc query = reinterpret_cast<GetDiskFreeSpaceExProc>(
         reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetDiskFreeSpaceExA")));
-    if (!query)
-        return;
     ULARGE_INTEGER caller, total, free;
-    Monitor.Error = query(Monitor.pszDrive, &caller, &total, &free) != 0;
-    if (!Monitor.Error)
-        return;
+    if (!query || !query(Monitor.pszDrive, &caller, &total, &free))
+        return false;
     Monitor.i64FreeBytesToCaller = caller.QuadPart;
     Monitor.DiskSize = total.QuadPart;
     Monitor.DiskFree = free.QuadPart;
+    return true;
 }

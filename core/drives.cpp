@@ -39,16 +39,17 @@ void FillDriveList(const char *text, size_t size)
     }
 }
 
-void PopulateDriveList()
+bool PopulateDriveList()
 {
     char field[100] = {};
     DWORD count = GetLogicalDriveStringsA(sizeof field, field);
-    Monitor.Error = count != 0;
     // A count above the field's size means the text did not fit: whatever the field
     // then holds is no list, and the list stays empty.
-    if (count == 0 || count > sizeof field)
+    bool listed = count != 0 && count <= sizeof field;
+    if (!listed)
         field[0] = 0;
     FillDriveList(field, sizeof field);
+    return listed;
 }
 
 bool ReadSelectedDrive()

@@ -18,8 +18,9 @@ int SplitDriveText(const char *text, size_t size, char slots[DriveSlots][DriveSl
 // selects the root whose first character equals that of the stored drive.
 void FillDriveList(const char *text, size_t size);
 
-// Fills the drive list with the machine's drive roots; empty when the platform fails.
-void PopulateDriveList();
+// Fills the drive list with the machine's drive roots. False, and the list empty, when
+// the platform gives none.
+bool PopulateDriveList();
 
 // Reads the drive list's selection into Monitor.Index and its root into Monitor.buffer.
 // False when nothing is selected, or when the entry would not fit buffer.

@@ -17,6 +17,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 const IntervalUnit IntervalUnits[3] = {
     {1, "Seconds", 10, 90, 30, 5, 5, 5, 1000},
@@ -37,8 +38,15 @@ const IntervalUnit &UnitForCode(int code)
 
 int PeriodForInterval(UINT count, int code)
 {
+    // A count of 0 (no level, no interval) would arm a timer that runs as fast as the
+    // platform can, a share of a core spent on nothing.
     unsigned long long ms = static_cast<unsigned long long>(count) * UnitForCode(code).msPerUnit;
-    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+    return ms < 1000 ? 1000 : ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+int StoredUnitCode()
+{
+    return Monitor.StartTimeType == 0 ? 0 : UnitForCode(static_cast<int>(Monitor.StartTimeType)).code;
 }
 
 void SetUpUnit(int code, UINT position, bool showInBoxes)
@@ -126,6 +134,9 @@ void ReadEntries(unsigned entries)
     ReadBoxText(IDC_EMAIL, &Monitor.EmailAddress);
     ReadBoxText(IDC_FROM, &Monitor.FromAddress);
     ReadBoxText(IDC_SERVER, &Monitor.EmailServer);
+    // The address a look-up showed in the box stands for the name typed there.
+    if (Monitor.EmailServer && strcmp(Monitor.EmailServer, Monitor.ServerAddress) == 0)
+        PutTextInForce(&Monitor.EmailServer, Monitor.ServerName);
     if (entries & WithCommand)
         ReadBoxText(IDC_COMMAND, &Monitor.Command);
     if (entries & WithLevel)
@@ -189,8 +200,7 @@ static void GoActive()
 // again: the unit menu may have changed it while validation's boxes were open.
 static void ValidateAndGoActive()
 {
-    Monitor.Error = !Validate(CheckEntries);
-    if (Monitor.Error)
+    if (!Validate(CheckEntries))
         return;
     ReadInterval();
     Monitor.WarningTime = PeriodForInterval(Monitor.Seconds, Monitor.TimeType);
@@ -224,9 +234,8 @@ void StartAndMinimize()
     PutTextInForce(&Monitor.Command, Monitor.StartCommand);
     Monitor.WarningLevel = Monitor.StartWarning;
     Monitor.Seconds = Monitor.StartSeconds;
-    Monitor.TimeType = static_cast<int>(Monitor.StartTimeType);
-    Monitor.Error = !Validate(CheckRequiredEntries);
-    if (Monitor.Error)
+    Monitor.TimeType = StoredUnitCode();
+    if (!Validate(CheckRequiredEntries))
         return;
     // The flags decide whether the start hides the window, so they are taken first.
     if (Monitor.WarningLevel != 0)

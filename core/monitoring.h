@@ -24,9 +24,14 @@ extern const IntervalUnit IntervalUnits[3];
 // other code (0, none chosen, included) seconds.
 const IntervalUnit &UnitForCode(int code);
 
-// The check timer's period in milliseconds for count units of the given code. A period
-// beyond what the timer can hold is cut to the longest one, never wrapped.
+// The check timer's period in milliseconds for count units of the given code, at least
+// a second. A period beyond what the timer can hold is cut to the longest one, never
+// wrapped.
 int PeriodForInterval(UINT count, int code);
+
+// The stored unit as it is put in force: 0 when none is stored, and any code outside 1
+// to 3 as seconds.
+int StoredUnitCode();
 
 // Puts the unit of code (as UnitForCode reads it) on the interval slider: its range,
 // ticks, page and line size, and position clamped into the range; then reads the position
@@ -36,12 +41,13 @@ int PeriodForInterval(UINT count, int code);
 void SetUpUnit(int code, UINT position, bool showInBoxes);
 
 // What ReadEntries takes besides the drive, the recipients, the sender, the server and
-// the interval: Start takes both, the tray's Start keeps the command in force, and Save
-// Settings the level.
+// the interval: Start and Save Settings take both, the tray's Start keeps the command in
+// force.
 const unsigned WithCommand = 1;
 const unsigned WithLevel = 2;
 
-// Reads the dialog's entries into the settings in force.
+// Reads the dialog's entries into the settings in force. While the server box shows the
+// address a look-up put there, the server entry is the name it was looked up from.
 void ReadEntries(unsigned entries);
 
 // Start monitoring, from the Start button: the entries read, validated with the user,

@@ -27,8 +27,9 @@ const char *TextOrNone(const char *text);
 // into the tray record's tip and pushes it to the tray.
 void UpdateTrayTip();
 
-// Asks the platform for the drive's byte counts into the Monitor state; sets Error.
-void QueryDiskSpace();
+// Asks the platform for the drive's byte counts into the Monitor state. False, and the
+// counts left as they were, when the drive cannot be queried.
+bool QueryDiskSpace();
 
 // One sample of the drive at pszDrive: the byte counts, the free percentage, the marks,
 // the seven boxes and the tooltip.

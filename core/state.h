@@ -26,14 +26,21 @@
 #include <windows.h>
 #include <shellapi.h>
 
+// The most characters each free text's box takes. A save stores them with a terminator,
+// so a load reads one byte more, into a field one byte larger still: whatever was stored,
+// the field ends in a zero byte. A host name has at most 253 characters.
+const int RecipientsLength = 4095;
+const int ServerLength = 255;
+const int FromLength = 255;
+const int CommandLength = 4095;
+
 struct MonitorState {
-    // Stored settings, filled once by LoadSettings before the dialog exists. Each text is
-    // larger than the largest read that fills it, so it always ends in a zero byte.
+    // Stored settings, filled once by LoadSettings before the dialog exists.
     char StartDisk[32];             // read size 4
-    char StartEmailAddress[1024];   // read size 1000
-    char StartEmailServer[128];     // read size 100
-    char StartFromEmail[128];       // read size 100
-    char StartCommand[252];         // read size 250
+    char StartEmailAddress[RecipientsLength + 2];
+    char StartEmailServer[ServerLength + 2];
+    char StartFromEmail[FromLength + 2];
+    char StartCommand[CommandLength + 2];
     LONG StartWarning2;             // warning level in hundredths of a percent
     float StartWarning;             // the same in percent
     DWORD StartSeconds;             // interval, a count of units
@@ -51,6 +58,10 @@ struct MonitorState {
     char *EmailServer;
     char *FromAddress;
     char *Command;
+    // The server name as typed, and the address its last look-up put in the server box in
+    // its place: while the box shows that address, the entry is the name.
+    char ServerName[ServerLength + 1];
+    char ServerAddress[16];
     float WarningLevel;             // percent; 0 means no warnings
     UINT Seconds;                   // interval, a count of units
     int TimeType;                   // unit in force; 0 none chosen, counted as seconds
@@ -112,7 +123,6 @@ struct MonitorState {
     DWORD KeyType;
     HKEY hKey;
     DWORD dwDisposition;
-    bool Error;                     // outcome of the last call that sets it; tested at once or never
 };
 
 extern MonitorState Monitor;

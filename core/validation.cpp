@@ -27,9 +27,10 @@ static void ResolveServerName()
     if (ReadPlainAddress(Monitor.EmailServer, &address))
         return;
     if (HoldsLetter(Monitor.EmailServer) && LookUpNameWithin(Monitor.EmailServer, StartLookUpLimitMs, &address)) {
-        char dotted[16];
-        FormatAddress(dotted, sizeof dotted, address);
-        PutTextInForce(&Monitor.EmailServer, dotted);
+        // The box shows the address, while the name stays the entry (see ReadEntries).
+        lstrcpynA(Monitor.ServerName, Monitor.EmailServer, sizeof Monitor.ServerName);
+        FormatAddress(Monitor.ServerAddress, sizeof Monitor.ServerAddress, address);
+        PutTextInForce(&Monitor.EmailServer, Monitor.ServerAddress);
         ReplaceBoxText(Monitor.hWndServer, Monitor.EmailServer);
         return;
     }

@@ -10,7 +10,8 @@ bool CheckRequiredEntries();
 // What a start that goes on tells or asks, in order: a level of 0 means no warnings; with
 // no recipient the alert shows on screen, which the user accepts with OK; a server name
 // that does not resolve is told and kept, one that does is replaced by its address in
-// force and in the server box. False when the user did not accept.
+// force and in the server box, and kept as the entry the box stands for. False when the
+// user did not accept.
 bool ConfirmEntries();
 
 // Takes the Autostart and Minimize on start boxes into their flags.

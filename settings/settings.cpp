@@ -12,10 +12,7 @@
 
 static const char SettingsKey[] = "SoftWare\\Tolvane\\Vellmark";
 
-static_assert(sizeof Monitor.StartDisk > 4 && sizeof Monitor.StartEmailAddress > 1000 &&
-                  sizeof Monitor.StartEmailServer > 100 && sizeof Monitor.StartFromEmail > 100 &&
-                  sizeof Monitor.StartCommand > 250,
-              "a stored text without terminator must still end inside its field");
+static_assert(sizeof Monitor.StartDisk > 4, "a stored drive without terminator must still end inside its field");
 
 // The settings key while LoadSettings reads it; null when there is none to read.
 static HKEY ReadKey;
@@ -25,7 +22,7 @@ static HKEY ReadKey;
 // binary bytes, which read as their bytes say. A text where a number belongs, a number of
 // another size or a type that is neither counts as a failed read, so a REG_SZ "20" never
 // becomes the number 12338. After a failure the field is empty again, whatever the
-// platform left in it. Sets Error to whether the read failed.
+// platform left in it. True when the value was read.
 static bool ReadValue(const char *name, void *field, DWORD fieldSize, DWORD readSize, bool text)
 {
     memset(field, 0, fieldSize);
@@ -36,14 +33,34 @@ static bool ReadValue(const char *name, void *field, DWORD fieldSize, DWORD read
     DWORD type = Monitor.KeyType;
     bool expected = text ? type == REG_SZ || type == REG_EXPAND_SZ || type == REG_BINARY
                          : (type == REG_DWORD || type == REG_BINARY) && Monitor.valuesize == sizeof(DWORD);
-    Monitor.Error = result != ERROR_SUCCESS || !expected;
-    if (Monitor.Error)
+    bool read = result == ERROR_SUCCESS && expected;
+    if (!read)
         memset(field, 0, fieldSize);
     else if (text)
         // The flags are as large as their read, and a stored "1abc" fills them whole; only
         // their first character counts, and the last byte keeps them a text.
         static_cast<char *>(field)[fieldSize - 1] = 0;
-    return !Monitor.Error;
+    return read;
+}
+
+// A free text whole: its box's longest with the terminator a save stores.
+static void ReadText(const char *name, char *field, DWORD fieldSize)
+{
+    ReadValue(name, field, fieldSize, fieldSize - 1, true);
+}
+
+// A flag as a save writes it, the text "1" or "0", or as .reg files and policy tools
+// write one, the number 1 or 0. Another number counts as missing.
+static void ReadFlag(const char *name, char *flag, DWORD flagSize)
+{
+    DWORD number;
+    if (!ReadValue(name, &number, sizeof number, sizeof number, false) || Monitor.KeyType != REG_DWORD) {
+        ReadValue(name, flag, flagSize, flagSize, true);
+        return;
+    }
+    memset(flag, 0, flagSize);
+    if (number <= 1)
+        flag[0] = static_cast<char>('0' + number);
 }
 
 static void ShowReadFailure(const char *message)
@@ -65,13 +82,14 @@ void LoadSettings()
         ShowReadFailure("Failed to get seconds");
     if (!ReadValue("TimeType", &Monitor.StartTimeType, sizeof Monitor.StartTimeType, 4, false))
         ShowReadFailure("Failed to get time type");
-    // A text longer than its read is not loaded and its field stays empty.
-    ReadValue("EmailAddress", Monitor.StartEmailAddress, sizeof Monitor.StartEmailAddress, 1000, true);
-    ReadValue("FromAddress", Monitor.StartFromEmail, sizeof Monitor.StartFromEmail, 100, true);
-    ReadValue("EmailServer", Monitor.StartEmailServer, sizeof Monitor.StartEmailServer, 100, true);
-    ReadValue("CommandToRun", Monitor.StartCommand, sizeof Monitor.StartCommand, 250, true);
-    ReadValue("AutoStart", Monitor.AutoStartValue, sizeof Monitor.AutoStartValue, 4, true);
-    ReadValue("AutoMin", Monitor.AutoStartMini, sizeof Monitor.AutoStartMini, 4, true);
+    // A text longer than its box takes (stored by another hand) is not loaded and its
+    // field stays empty.
+    ReadText("EmailAddress", Monitor.StartEmailAddress, sizeof Monitor.StartEmailAddress);
+    ReadText("FromAddress", Monitor.StartFromEmail, sizeof Monitor.StartFromEmail);
+    ReadText("EmailServer", Monitor.StartEmailServer, sizeof Monitor.StartEmailServer);
+    ReadText("CommandToRun", Monitor.StartCommand, sizeof Monitor.StartCommand);
+    ReadFlag("AutoStart", Monitor.AutoStartValue, sizeof Monitor.AutoStartValue);
+    ReadFlag("AutoMin", Monitor.AutoStartMini, sizeof Monitor.AutoStartMini);
     if (ReadKey)
         RegCloseKey(ReadKey);
     ReadKey = nullptr;
@@ -118,8 +136,8 @@ static void WriteFlag(const char *name, HWND checkBox)
 
 void SaveSettings()
 {
-    // The level saved is the one in force, which only a Start takes from its box.
-    ReadEntries(WithCommand);
+    // What the window shows, the level read as Start reads it.
+    ReadEntries(WithCommand | WithLevel);
 
     // Values left out here keep what an earlier save wrote; nothing is ever deleted.
     if (Monitor.DiskToMonitor)

@@ -7,8 +7,8 @@
 // at start-up, before the dialog exists, and tells the user of a missing number.
 void LoadSettings();
 
-// Writes the dialog's entries, the unit in force and the level in force to the store,
-// leaving those entries in force.
+// Writes the dialog's entries, the level its box shows and the unit in force to the
+// store, leaving those entries in force.
 void SaveSettings();
 
 // The level as "Warning" holds it: hundredths of a percent cut toward zero, the low 32

@@ -3,6 +3,7 @@
 // the tray, and the ways out.
 #include "core/state.h"
 #include "resources/resource.h"
+#include "settings/settings.h"
 #include "tests/support/fakedisk.h"
 #include "tests/support/faketray.h"
 #include "tests/support/testing.h"
@@ -12,6 +13,7 @@
 #include <doctest.h>
 
 #include <commctrl.h>
+#include <shlwapi.h>
 #include <cstring>
 #include <string>
 
@@ -162,7 +164,7 @@ TEST_CASE("start-up shows the stored settings and puts the stored unit in force"
         {0, 45, 2, "", "Minutes", "45 in 1..100", "45", 2},
         {0, 45, 3, "", "Hours", "12 in 1..12", "12", 3},
         {0, 5, 1, "", "Seconds", "10 in 10..90", "10", 1},
-        {0, 45, 99, "", "Hours", "12 in 1..12", "12", 99},      // unknown codes show as hours
+        {0, 45, 99, "", "Seconds", "45 in 10..90", "45", 1},    // unknown codes show and count as seconds
         {0, 45, 0, "", "Seconds", "45 in 10..90", "45", 0},
     };
     for (const Row &row : rows) {
@@ -200,6 +202,34 @@ TEST_CASE("start-up shows the stored settings and puts the stored unit in force"
     CHECK(!d.Checked(IDC_AUTOSTART));
     CHECK(d.Checked(IDC_AUTOMIN));
     CHECK(IsWindowVisible(d.hDlg));       // no automatic start
+}
+
+TEST_CASE("the start-up flags as Windows stores them, text or number, shown in their boxes and acted on")
+{
+    const char *key = "SoftWare\\Tolvane\\Vellmark";
+    const DWORD one = 1, zero = 0;
+    struct Flag { DWORD type; const void *data; DWORD size; };
+    const Flag on = {REG_DWORD, &one, 4}, off = {REG_DWORD, &zero, 4}, textOn = {REG_SZ, "1", 2},
+               textOff = {REG_SZ, "0", 2}, missing = {REG_NONE, nullptr, 0};
+    struct Row { Flag autoStart, autoMin; const char *ticked; bool active, hidden; } rows[] = {
+        {on, on, "11", true, true}, {off, off, "00", false, false}, {textOn, textOff, "10", true, false},
+        {textOff, textOn, "01", false, false}, {missing, missing, "11", false, false},   // a first run's
+    };
+    for (const Row &row : rows) {
+        SHDeleteKeyA(HKEY_CURRENT_USER, key);
+        SHSetValueA(HKEY_CURRENT_USER, key, "Disk", REG_SZ, "C:\\", 4);
+        if (row.autoStart.data)
+            SHSetValueA(HKEY_CURRENT_USER, key, "AutoStart", row.autoStart.type, row.autoStart.data, row.autoStart.size);
+        if (row.autoMin.data)
+            SHSetValueA(HKEY_CURRENT_USER, key, "AutoMin", row.autoMin.type, row.autoMin.data, row.autoMin.size);
+        MessageBoxCatcher catcher;
+        Started d([] { LoadSettings(); });
+        CHECK(std::string{char('0' + d.Checked(IDC_AUTOSTART)), char('0' + d.Checked(IDC_AUTOMIN))} == row.ticked);
+        CHECK((KillTimer(d.hDlg, IDT_CHECK) != 0) == row.active);
+        CHECK(Monitor.Minimized == row.hidden);
+        RestoreFromTray();
+    }
+    SHDeleteKeyA(HKEY_CURRENT_USER, key);
 }
 
 TEST_CASE("selecting a drive samples it with fresh marks, while the drive in force stays")

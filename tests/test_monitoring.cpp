@@ -123,6 +123,27 @@ TEST_CASE("the warning level is the box's leading number; without one monitoring
     }
 }
 
+TEST_CASE("unwarned with no interval, the check still waits a second; the command keeps its case")
+{
+    Entries d("");
+    SetDlgItemTextA(d.hDlg, IDC_INTERVAL, "");
+    SetDlgItemTextA(d.hDlg, IDC_COMMAND, "cmd /c echo MiXeD");
+    MessageBoxCatcher catcher;
+    d.Command(IDC_START);
+    CHECK(Monitor.WarningTime == 1000);
+    d.Command(IDC_STOP);
+    d.Command(IDC_START);
+    CHECK(std::string(Monitor.Command) == "cmd /c echo MiXeD");
+
+    // The same from the store: a stored interval of 0 at level 0.
+    strcpy(Monitor.StartDisk, "C:\\");
+    Monitor.StartSeconds = 0;
+    Monitor.StartWarning = 0;
+    StartAndMinimize();
+    CHECK(Monitor.WarningTime == 1000);
+    CHECK(d.KillCheckTimer());
+}
+
 TEST_CASE("a refused Start keeps the inactive state and the values it read")
 {
     Entries d;
@@ -218,11 +239,13 @@ TEST_CASE("the automatic start takes the stored settings and leaves the slider o
     CHECK(d.State() == Active);
     CHECK(d.KillCheckTimer());
 
-    // A stored count far beyond the slider gives the longest period, not a wrapped one.
+    // A stored count far beyond the slider gives the longest period, not a wrapped one;
+    // a stored unit outside 1 to 3 is seconds.
     Monitor.StartSeconds = 4000000000u;
-    Monitor.StartTimeType = 1;
+    Monitor.StartTimeType = 7;
     StartAndMinimize();
     CHECK(Monitor.WarningTime == INT_MAX);
+    CHECK(Monitor.TimeType == 1);
 
     // At sign-in nobody may be there: whatever the start tells or asks comes with the
     // checks already running. Cancel on the question then ends them, with the window shown.

@@ -108,10 +108,10 @@ const Loaded Values[] = {
     {"Warning", &Monitor.StartWarning2, sizeof Monitor.StartWarning2, 4, true},
     {"Seconds", &Monitor.StartSeconds, sizeof Monitor.StartSeconds, 4, true},
     {"TimeType", &Monitor.StartTimeType, sizeof Monitor.StartTimeType, 4, true},
-    {"EmailAddress", Monitor.StartEmailAddress, sizeof Monitor.StartEmailAddress, 1000, false},
-    {"FromAddress", Monitor.StartFromEmail, sizeof Monitor.StartFromEmail, 100, false},
-    {"EmailServer", Monitor.StartEmailServer, sizeof Monitor.StartEmailServer, 100, false},
-    {"CommandToRun", Monitor.StartCommand, sizeof Monitor.StartCommand, 250, false},
+    {"EmailAddress", Monitor.StartEmailAddress, sizeof Monitor.StartEmailAddress, RecipientsLength + 1, false},
+    {"FromAddress", Monitor.StartFromEmail, sizeof Monitor.StartFromEmail, FromLength + 1, false},
+    {"EmailServer", Monitor.StartEmailServer, sizeof Monitor.StartEmailServer, ServerLength + 1, false},
+    {"CommandToRun", Monitor.StartCommand, sizeof Monitor.StartCommand, CommandLength + 1, false},
     {"AutoStart", Monitor.AutoStartValue, sizeof Monitor.AutoStartValue, 4, false},
     {"AutoMin", Monitor.AutoStartMini, sizeof Monitor.AutoStartMini, 4, false},
 };
@@ -197,7 +197,6 @@ void RunStoredSettings(uint64_t seed, int cases)
         after.StartWarning = before.StartWarning;
         after.valuesize = before.valuesize;
         after.KeyType = before.KeyType;
-        after.Error = before.Error;
         REQUIRE(memcmp(&after, &before, sizeof before) == 0);
 
         int failedNumbers = 0;

@@ -1,6 +1,7 @@
 // What an unattended weekend brings to the running dialog: alert boxes nobody answers,
 // settings somebody else stored, a watched drive that goes away, and mail servers that
 // misbehave. The dialog samples the real drives here.
+#include "core/sampling.h"
 #include "core/state.h"
 #include "mail/smtp.h"
 #include "resources/resource.h"
@@ -169,7 +170,7 @@ TEST_CASE("settings somebody else stored: start-up shows them as stored, and the
          {Number("Seconds", 4000000000u), Number("TimeType", 99), Number("Warning", 0x80000000u), Text("Disk", "Q:\\"),
           Text("AutoStart", "1"), Text("AutoMin", "0")},
          {Question},
-         "Vellmark - Active|-21474836.00|12|Hours|30 in 10..90|2147483647", "n/a", 0},
+         "Vellmark - Active|-21474836.00|90|Seconds|30 in 10..90|2147483647", "n/a", 0},
         {"an interval beyond the slider and no unit",
          {Number("Seconds", 4000000000u), Number("TimeType", 0), Number("Warning", 0), Text("Disk", "C:\\"),
           Text("AutoStart", "0"), Text("AutoMin", "0")},
@@ -216,16 +217,16 @@ TEST_CASE("a mapped drive removed while watched: each check queries it again and
     REQUIRE(StartOnHost(mapDrive));
     MessageBoxCatcher catcher;
     Watching w("R:\\");
-    // Each check's query succeeds (Error true) once the drive is there.
-    REQUIRE(PumpUntil([&] { w.Tick(); return Monitor.Error; }, 5000));
+    // The drive's query succeeds once the drive is there.
+    REQUIRE(PumpUntil([&] { w.Tick(); return QueryDiskSpace(); }, 5000));
     const std::string size = w.Text(IDC_DISKSIZE), free = w.Text(IDC_FREE);
     CHECK(size != "0.00 GB");
 
     REQUIRE(StartOnHost(unmapDrive));
-    CHECK(PumpUntil([&] { w.Tick(); return !Monitor.Error; }, 5000));
+    CHECK(PumpUntil([&] { w.Tick(); return !QueryDiskSpace(); }, 5000));
     for (int i = 0; i < 3; i++)
         w.Tick();
-    CHECK(!Monitor.Error);
+    CHECK(!QueryDiskSpace());
     CHECK(w.Text(IDC_DISKSIZE) == size);
     CHECK(w.Text(IDC_FREE) == free);
     // The alert goes on too, with the figures of the last sample that succeeded.
@@ -235,7 +236,7 @@ TEST_CASE("a mapped drive removed while watched: each check queries it again and
 
     // Mapped again, the drive is sampled again.
     REQUIRE(StartOnHost(mapDrive));
-    CHECK(PumpUntil([&] { w.Tick(); return Monitor.Error; }, 5000));
+    CHECK(PumpUntil([&] { w.Tick(); return QueryDiskSpace(); }, 5000));
     CHECK(IsWindow(w.hDlg));
     StartOnHost(unmapDrive);
 }

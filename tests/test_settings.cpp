@@ -41,7 +41,7 @@ void CheckStored(const char *name, DWORD type, const std::string &bytes)
     INFO("value ", name);
     HKEY key;
     REQUIRE(RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, KEY_READ, &key) == ERROR_SUCCESS);
-    char data[4096];
+    static char data[16384];
     DWORD size = sizeof data, stored = REG_NONE;
     LONG result = RegQueryValueExA(key, name, nullptr, &stored, reinterpret_cast<BYTE *>(data), &size);
     RegCloseKey(key);
@@ -71,7 +71,7 @@ std::string InForce(const char *text)
 // with no character shows as '-'.
 std::string Loaded()
 {
-    char line[2000];
+    static char line[20000];
     snprintf(line, sizeof line, "%s|%ld|%g|%lu|%lu|%s|%s|%s|%s|%c|%c", Monitor.StartDisk,
              Monitor.StartWarning2, Monitor.StartWarning, Monitor.StartSeconds, Monitor.StartTimeType,
              Monitor.StartEmailAddress, Monitor.StartFromEmail, Monitor.StartEmailServer,
@@ -87,7 +87,7 @@ struct Entries {
 };
 
 // Fills a fresh dialog with the entries and presses Save Settings, as a user would.
-void SaveFromDialog(const Entries &e, int timeType, float level)
+void SaveFromDialog(const Entries &e, int timeType, const char *level)
 {
     MainDialog d;
     HWND hDlg = d.hDlg;
@@ -100,8 +100,8 @@ void SaveFromDialog(const Entries &e, int timeType, float level)
     SetDlgItemTextA(hDlg, IDC_INTERVAL, e.interval);
     CheckDlgButton(hDlg, IDC_AUTOSTART, e.autoStart ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(hDlg, IDC_AUTOMIN, e.autoMin ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemTextA(hDlg, IDC_WARNING, level);
     Monitor.TimeType = timeType;
-    Monitor.WarningLevel = level;
     d.Command(IDC_SAVE);
 }
 
@@ -121,7 +121,7 @@ TEST_CASE("a save followed by a start-up gives back every setting, byte for byte
     ForgetSettings();
     SaveFromDialog({2, "ops@example.test;\r\nlead@example.test", "vellmark@example.test", "127.0.0.5",
                     "cmd /c cleanup.bat", "45", true, true},
-                   2, 20.3f);
+                   2, "20.3");
     CHECK(InForce(Monitor.DiskToMonitor) == "D:\\");
     CHECK(InForce(Monitor.EmailAddress) == "ops@example.test;\r\nlead@example.test");
     CHECK(Monitor.Seconds == 45);
@@ -158,8 +158,8 @@ TEST_CASE("a first run without the key shows the three boxes in order and loads 
 TEST_CASE("empty boxes, no drive, no interval and no unit; what a save leaves out stays")
 {
     ForgetSettings();
-    SaveFromDialog({1, "ops@example.test", "a@example.test", "127.0.0.5", "x.exe", "30", true, false}, 3, 5.0f);
-    SaveFromDialog({-1, "", "", "", "", "", false, false}, 0, 0.0f);
+    SaveFromDialog({1, "ops@example.test", "a@example.test", "127.0.0.5", "x.exe", "30", true, false}, 3, "5");
+    SaveFromDialog({-1, "", "", "", "", "", false, false}, 0, "");
     CHECK(Monitor.DiskToMonitor == nullptr);
     CHECK(Monitor.EmailAddress == nullptr);
     CHECK(Monitor.TimeType == 1);
@@ -178,7 +178,7 @@ TEST_CASE("empty boxes, no drive, no interval and no unit; what a save leaves ou
 
     // With no interval ever saved, only its own box comes back.
     ForgetSettings();
-    SaveFromDialog({0, "", "", "", "", "0", false, false}, 0, 0.0f);
+    SaveFromDialog({0, "", "", "", "", "0", false, false}, 0, "");
     ResetMonitor();
     LoadSettings();
     CheckBoxes(catcher, {"Failed to get seconds"});
@@ -201,7 +201,7 @@ TEST_CASE("the warning level is stored in hundredths, cut toward zero, and loads
     }
 
     ForgetSettings();
-    SaveFromDialog({-1, "", "", "", "", "", false, false}, 1, -5.0f);
+    SaveFromDialog({-1, "", "", "", "", "", false, false}, 1, "-5");
     CheckStored("Warning", REG_DWORD, Dword(0xFFFFFE0C));
     ResetMonitor();
     MessageBoxCatcher catcher;
@@ -213,35 +213,37 @@ TEST_CASE("the warning level is stored in hundredths, cut toward zero, and loads
 TEST_CASE("values of the wrong type or size load as missing, never as garbage")
 {
     ForgetSettings();
-    // A recipient list longer than the read is saved whole but not loaded.
+    // A recipient list longer than its box takes, put there by the program, is saved
+    // whole but not loaded.
     std::string list;
-    while (list.size() < 2000)
+    while (list.size() < sizeof Monitor.StartEmailAddress)
         list += "user@example.test;";
-    list.resize(2000);
-    SaveFromDialog({-1, list.c_str(), "", "", "", "", false, false}, 1, 0.0f);
+    list.resize(sizeof Monitor.StartEmailAddress);
+    SaveFromDialog({-1, list.c_str(), "", "", "", "", false, false}, 1, "");
     CheckStored("EmailAddress", REG_SZ, Text(list.c_str()));
 
-    // Texts that end exactly at their read size carry no terminator: the byte after
-    // them is not zero, so the platform adds none.
-    std::string server = std::string(100, 's') + "X", from = std::string(101, 'f') + "X";
+    // Texts that end exactly at their read size (one byte short of their field) carry no
+    // terminator: the byte after them is not zero, so the platform adds none.
+    const DWORD serverRead = sizeof Monitor.StartEmailServer - 1, fromRead = sizeof Monitor.StartFromEmail - 1;
+    std::string server = std::string(serverRead, 's') + "X", from = std::string(fromRead + 1, 'f') + "X";
     ULONGLONG wide = 30;
-    DWORD one = 1, drive = 0x005C3A43;   // "C:\" as the bytes of a number
+    DWORD two = 2, drive = 0x005C3A43;   // "C:\" as the bytes of a number; a flag is 0 or 1
     Store("Warning", REG_SZ, "20", 3);   // as a number, these bytes would be 12338
     Store("Seconds", REG_BINARY, "\x1e\x00", 2);
     Store("TimeType", REG_QWORD, &wide, sizeof wide);
     Store("Disk", REG_DWORD, &drive, sizeof drive);
-    Store("EmailServer", REG_SZ, server.data(), 100);
-    Store("FromAddress", REG_SZ, from.data(), 101);
+    Store("EmailServer", REG_SZ, server.data(), serverRead);
+    Store("FromAddress", REG_SZ, from.data(), fromRead + 1);
     Store("CommandToRun", REG_MULTI_SZ, "a\0b\0", 5);
     Store("AutoStart", REG_SZ, "1abcX", 4);
-    Store("AutoMin", REG_DWORD, &one, sizeof one);
+    Store("AutoMin", REG_DWORD, &two, sizeof two);
 
     ResetMonitor();
     strcpy(Monitor.StartFromEmail, "left over");
     MessageBoxCatcher catcher;
     LoadSettings();
     CheckBoxes(catcher, {"Failed to get warning", "Failed to get seconds", "Failed to get time type"});
-    CHECK(Loaded() == "|0|0|0|0|||" + std::string(100, 's') + "||1|-");
+    CHECK(Loaded() == "|0|0|0|0|||" + std::string(serverRead, 's') + "||1|-");
     CHECK(Monitor.AutoStartValue[3] == 0);
 }
 
@@ -263,4 +265,75 @@ TEST_CASE("settings imported from a .reg file: binary numbers and binary or expa
     LoadSettings();
     CHECK(catcher.boxes.empty());
     CHECK(Loaded() == "D:\\|2000|20|45|2|ops@example.test|vellmark@example.test|127.0.0.5|cleanup.cmd|1|0");
+}
+
+TEST_CASE("what the boxes hold, a start-up loads whole")
+{
+    // A long command and a list of 46 recipients, 1,196 characters, after a restart.
+    ForgetSettings();
+    MessageBoxCatcher catcher;
+    std::string list, command = "cmd /c echo " + std::string(288, 'x');
+    for (int i = 0; i < 46; i++) {
+        char recipient[32];
+        snprintf(recipient, sizeof recipient, "recipient-%02d@example.test;", i);
+        list += recipient;
+    }
+    REQUIRE(list.size() == 1196);
+    SaveFromDialog({1, list.c_str(), "", "127.0.0.5", command.c_str(), "30", false, false}, 1, "10");
+    {
+        MainDialog d([] { LoadSettings(); });
+        CHECK(d.Text(IDC_EMAIL) == list);
+        CHECK(d.Text(IDC_COMMAND) == command);
+    }
+
+    // Each box filled to what it takes, and typed into once more, loads back whole.
+    const struct { int id; const char *field; } boxes[] = {
+        {IDC_EMAIL, Monitor.StartEmailAddress}, {IDC_FROM, Monitor.StartFromEmail},
+        {IDC_SERVER, Monitor.StartEmailServer}, {IDC_COMMAND, Monitor.StartCommand},
+    };
+    std::string full[4];
+    {
+        MainDialog d;
+        for (int i = 0; i < 4; i++) {
+            HWND box = GetDlgItem(d.hDlg, boxes[i].id);
+            full[i] = std::string(SendMessageA(box, EM_GETLIMITTEXT, 0, 0), 'a' + i);
+            SetWindowTextA(box, full[i].c_str());
+            SendMessageA(box, EM_SETSEL, full[i].size(), full[i].size());
+            SendMessageA(box, EM_REPLACESEL, TRUE, (LPARAM) "z");
+        }
+        d.Command(IDC_SAVE);
+    }
+    ResetMonitor();
+    LoadSettings();
+    for (int i = 0; i < 4; i++) {
+        INFO("box ", boxes[i].id);
+        CHECK((boxes[i].field == full[i]));     // not printed: thousands of characters
+    }
+}
+
+TEST_CASE("a server name stays a name in the store after a Start has shown its address")
+{
+    ForgetSettings();
+    MainDialog d;
+    FillDriveList(ThreeDrives, sizeof ThreeDrives);
+    SendMessageA(Monitor.hWndDisk, CB_SETCURSEL, 1, 0);
+    SetDlgItemTextA(d.hDlg, IDC_WARNING, "10");
+    SetDlgItemTextA(d.hDlg, IDC_INTERVAL, "30");
+    SetDlgItemTextA(d.hDlg, IDC_EMAIL, "ops@example.test");
+    SetDlgItemTextA(d.hDlg, IDC_SERVER, "localhost");
+    MessageBoxCatcher catcher;
+    for (int start : {IDC_START, IDM_START}) {  // through Stop and a second Start
+        d.Command(IDC_STOP);
+        d.Command(start);
+        CHECK(d.Text(IDC_SERVER) == "127.0.0.1");
+        CHECK(InForce(Monitor.EmailServer) == "127.0.0.1");
+        d.Command(IDC_SAVE);
+        CheckStored("EmailServer", REG_SZ, Text("localhost"));
+    }
+    // Whatever is typed over the address is saved as typed.
+    d.Command(IDC_STOP);
+    SetDlgItemTextA(d.hDlg, IDC_SERVER, "127.0.0.5");
+    d.Command(IDC_SAVE);
+    CheckStored("EmailServer", REG_SZ, Text("127.0.0.5"));
+    CHECK(catcher.boxes.empty());
 }

@@ -41,13 +41,11 @@ static void KeepControlHandles(HWND hDlg)
     Monitor.hCommand = GetDlgItem(hDlg, IDC_COMMAND);
 }
 
-// The stored unit goes on the slider at the stored count: 1 seconds, 2 minutes, and
-// every other code hours.
+// The stored unit goes on the slider at the stored count.
 static void PutStoredUnitInForce()
 {
-    Monitor.TimeType = static_cast<int>(Monitor.StartTimeType);
-    int code = Monitor.StartTimeType == 1 || Monitor.StartTimeType == 2 ? Monitor.StartTimeType : 3;
-    SetUpUnit(code, Monitor.StartSeconds, true);
+    Monitor.TimeType = StoredUnitCode();
+    SetUpUnit(Monitor.TimeType, Monitor.StartSeconds, true);
 }
 
 static void ShowStoredSettings(HWND hDlg)
@@ -68,6 +66,11 @@ static void ShowStoredSettings(HWND hDlg)
     }
     if (Monitor.StartTimeType != 0)
         PutStoredUnitInForce();
+    // Each free text's box takes no more than a start-up loads back whole.
+    static const struct { int id, length; } texts[] = {
+        {IDC_EMAIL, RecipientsLength}, {IDC_SERVER, ServerLength}, {IDC_FROM, FromLength}, {IDC_COMMAND, CommandLength}};
+    for (const auto &text : texts)
+        SendDlgItemMessageA(hDlg, text.id, EM_LIMITTEXT, text.length, 0);
     SetDlgItemTextA(hDlg, IDC_EMAIL, Monitor.StartEmailAddress);
     SetDlgItemTextA(hDlg, IDC_SERVER, Monitor.StartEmailServer);
     SetDlgItemTextA(hDlg, IDC_FROM, Monitor.StartFromEmail);

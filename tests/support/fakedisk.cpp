@@ -8,12 +8,12 @@ ULONGLONG FakeDiskSize = 100 * GiB;
 ULONGLONG FakeDiskFree = 25 * GiB;
 bool FakeDiskFails = false;
 
-void QueryDiskSpace()
+bool QueryDiskSpace()
 {
-    Monitor.Error = !FakeDiskFails;
     if (FakeDiskFails)
-        return;
+        return false;
     Monitor.DiskSize = FakeDiskSize;
     Monitor.DiskFree = FakeDiskFree;
     Monitor.i64FreeBytesToCaller = FakeDiskFree;
+    return true;
 }
