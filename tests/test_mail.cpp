@@ -310,6 +310,27 @@ TEST_CASE("two recipients reach the real server on two connections, one recipien
     CHECK(catcher.boxes.empty());
 }
 
+TEST_CASE("SpamAssassin's local rules find nothing wrong with the alert's header fields or its greeting")
+{
+    MessageBoxCatcher catcher;
+    Mailing mailing;
+    // With a sender and with none, as a recipient's server sees the alert after a relay.
+    for (const char *from : {"vellmark@example.test", static_cast<const char *>(nullptr)}) {
+        CAPTURE(from);
+        mailing.Prepare(PeerAddress(25).c_str(), "spamcheck@example.test", from);
+        mailing.Send(Alert);
+        std::vector<std::string> verdicts = PeerRecords("spamassassin", 1, 60000);
+        REQUIRE(verdicts.size() == 1);
+        const std::string &status = verdicts[0];
+        MESSAGE(status);
+        REQUIRE(status.compare(0, 6, "score=") == 0);
+        const std::string rules = "," + status.substr(status.find(" tests=") + 7);
+        for (const char *rule : {",MISSING_", ",FSL_HELO_BARE_IP_", ",NO_FM_NAME_IP_HOSTN", ",TO_NO_BRKTS_"})
+            CHECK(rules.find(rule) == std::string::npos);
+    }
+    CHECK(catcher.boxes.empty());
+}
+
 TEST_CASE("the wire: the whole script in CR LF, the dot doubled, no configured line break")
 {
     MessageBoxCatcher catcher;

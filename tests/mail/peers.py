@@ -14,8 +14,8 @@ joined by ';', the client's address, what Python's email package finds wrong wit
 message ("ok" when nothing) and its Subject as a reader sees it, one line each, then the
 message content as it stored it. A mail for a recipient whose name starts with
 "spamcheck" is also judged by SpamAssassin's local rules, after a relay's Received line
-naming the client's greeting: DIR/spamassassin-<nnnn>.bin holds the score and the rules
-that fired.
+naming the client's greeting: DIR/spamassassin-<nnnn>.bin holds "score=S tests=A,B",
+the rules that fired ("none" for none).
 
     .25  aiosmtpd, the real server
     .26  good     answers like a plain SMTP server
@@ -349,9 +349,10 @@ def judge_spam(folder, number, helo, content):
         result = subprocess.run(["spamassassin", "-t", "-L", "--cf=use_bayes 0", "--cf=bayes_auto_learn 0"],
                                 input=received.encode() + content, capture_output=True, timeout=120,
                                 env=dict(os.environ, HOME=home))
-    head = result.stdout.split(b"\n\n", 1)[0].decode(errors="replace").replace("\n\t", " ")
-    status = [line for line in head.split("\n") if line.startswith("X-Spam-Status:")]
-    write_record(folder, "spamassassin", number, (status[0] if status else "no verdict: " + head).encode())
+    head = result.stdout.split(b"\n\n", 1)[0].decode(errors="replace")
+    found = re.search(r"^X-Spam-Status: .*?score=(\S+) .*?tests=(.*?)\s+autolearn=", head, re.M | re.S)
+    verdict = "score=%s tests=%s" % (found[1], re.sub(r"\s+", "", found[2])) if found else "no verdict: " + head
+    write_record(folder, "spamassassin", number, verdict.encode())
 
 
 def run_aiosmtpd(folder, address):
