@@ -170,7 +170,8 @@ TEST_CASE("the recipient list: ';' ends a recipient, spaces and line breaks are 
     CHECK_FALSE(NextRecipient(&cursor, storage, 8, &whole));
 }
 
-TEST_CASE("the body goes out with CR LF line ends and every leading dot doubled; addresses and names as servers take them")
+TEST_CASE("the body goes out with CR LF line ends and every leading dot doubled; addresses and names as servers "
+          "take them")
 {
     struct Case {
         const char *text;
@@ -213,7 +214,8 @@ TEST_CASE("the body goes out with CR LF line ends and every leading dot doubled;
         const char *address, *path;
     } paths[] = {
         {"ops@example.test", "<ops@example.test>"}, {"<ops@example.test>", "<ops@example.test>"}, {"", "<>"},
-        {"<", "<<>"}, {"j\xC3\xA9@example", ""}, {"abcdefghijklmnopqr", ""}, {"<abcdefghijklmnopq>", "<abcdefghijklmnopq>"},
+        {"<", "<<>"}, {"j\xC3\xA9@example", ""}, {"abcdefghijklmnopqr", ""},
+        {"<abcdefghijklmnopq>", "<abcdefghijklmnopq>"},
     };
     for (const Path &p : paths) {
         CAPTURE(p.address);
@@ -228,9 +230,9 @@ TEST_CASE("the body goes out with CR LF line ends and every leading dot doubled;
     const std::string label63(63, 'a');
     for (const std::string &name : std::vector<std::string>{"PC-7.corp.example.com", label63 + ".example"})
         CHECK(IsDomainName(name.c_str()));
-    for (const std::string &name : std::vector<std::string>{"pc7", "pc_7.example.com", "-pc.example.com", "pc-.example.com",
-                                                            "pc..example", ".example.com", "example.com.",
-                                                            "p\xC3\xA9.example", label63 + "a.example"})
+    for (const std::string &name : std::vector<std::string>{"pc7", "pc_7.example.com", "-pc.example.com",
+                                                            "pc-.example.com", "pc..example", ".example.com",
+                                                            "example.com.", "p\xC3\xA9.example", label63 + "a.example"})
         CHECK_FALSE(IsDomainName(name.c_str()));
 }
 
@@ -287,8 +289,8 @@ TEST_CASE("two recipients reach the real server on two connections, one recipien
 
     // A computer's name outside ASCII arrives as it is, in encoded-words none of which is
     // longer than 75 characters; each holds whole characters.
-    const char *host = "\xC3\x9C" "ber-\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE6\x97\xA5"
-                       "\xE6\x9C\xAC\xE8\xAA\x9E\xE6\x97\xA5";
+    const char *host = "\xC3\x9C" "ber-\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE6\x97\xA5\xE6\x9C\xAC"
+                       "\xE8\xAA\x9E\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE6\x97\xA5";
     mailing.Prepare(PeerAddress(25).c_str(), "ops@example.test");
     mailing.host = host;
     mailing.Send("short alert");
