@@ -1,6 +1,7 @@
 // Reading the records of the loopback mail servers.
 #include "tests/mail/peer_records.h"
 
+#include "mail/message.h"
 #include "tests/support/testing.h"
 
 #include <algorithm>
@@ -68,6 +69,16 @@ std::string PeerAddress(int host)
     return prefix + std::to_string(host);
 }
 
+std::string ExpectedGreeting()
+{
+    char name[256];
+    DWORD size = sizeof name;
+    if (GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size) && IsDomainName(name))
+        return name;
+    // Linux gives a connection to any loopback address the source address 127.0.0.1.
+    return "[127.0.0.1]";
+}
+
 void ClearPeerRecords()
 {
     for (const std::string &name : RecordNames("*-*.bin"))
@@ -94,6 +105,9 @@ std::vector<DeliveredMail> DeliveredMails(size_t expected, DWORD ms)
         mail.helo = TakeLine(record);
         mail.from = TakeLine(record);
         mail.to = TakeLine(record);
+        mail.clientAddress = TakeLine(record);
+        mail.verdict = TakeLine(record);
+        mail.subject = TakeLine(record);
         mail.content = record;
         mails.push_back(mail);
     }
