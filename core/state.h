@@ -13,6 +13,7 @@
 //   Validating            one Start's boxes at a time; another Start meanwhile is ignored
 //                         (core/monitoring.cpp)
 //   ShowAlert's flag      one alert box at a time; the checks go on meanwhile (core/warning.cpp)
+//   TellFailure's flags   one box per failure kind, told once until it clears (core/warning.cpp)
 //   OnMailReport's flag   one mail box at a time; later reports wait with the mailer
 //                         (ui/dialog.cpp)
 //   ShowTrayState's flag  a hide and a restore asked inside each other end as last asked
@@ -61,6 +62,7 @@ struct MonitorState {
     ULONGLONG DiskSize;
     ULONGLONG DiskFree;
     ULONGLONG i64FreeBytesToCaller;
+    DWORD DiskError;                // why the last query failed, Windows' code; 0 when it read
     double FreePercent;
     float highgb;
     float lowgb;

@@ -11,8 +11,10 @@ bool FakeDiskFails = false;
 void QueryDiskSpace()
 {
     Monitor.Error = !FakeDiskFails;
-    if (FakeDiskFails)
+    if (FakeDiskFails) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
         return;
+    }
     Monitor.DiskSize = FakeDiskSize;
     Monitor.DiskFree = FakeDiskFree;
     Monitor.i64FreeBytesToCaller = FakeDiskFree;
