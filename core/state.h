@@ -95,7 +95,7 @@ struct MonitorState {
     char WarningText[32];           // the stored level for its box; wide enough for any float
     NOTIFYICONDATAA IconData;
     char TrayText[200];
-    BOOL Minimized;
+    BOOL Minimized;                 // asked to be in the tray: hidden there while the icon is shown
     HMENU PopMenu;                  // the tray menu while it is open
     HMENU PopMenu2;                 // the unit menu while it is open
     POINT lpClickPoint;

@@ -69,9 +69,10 @@ void OnTrayIcon(WPARAM id, LPARAM mouseMessage)
 }
 
 // By the program's own in-tray state, not by the window's visibility: at sign-in a
-// start-up box can be open before the window is first shown, and the icon would stay.
+// start-up box can be open before the window is first shown, and the icon would stay. A
+// window kept shown while the shell refused its icon hides now.
 void OnTaskbarCreated()
 {
     if (Monitor.Minimized)
-        NotifyTray(NIM_ADD);
+        MiniMizeToTray();
 }
