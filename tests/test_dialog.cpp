@@ -352,6 +352,17 @@ TEST_CASE("without SHELL32 and WS2_32 the tray and the mail fail as refused, nev
     KillTimer(d.hDlg, IDT_CHECK);
 }
 
+TEST_CASE("without COMCTL32 the program says so and ends, never crashes" * doctest::skip())
+{
+    REQUIRE_FALSE(LoadLibraryA("comctl32.dll"));
+    ResetMonitor();
+    MessageBoxCatcher catcher;
+    CHECK(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char *>(""), SW_SHOWNORMAL) == 1);
+    REQUIRE(catcher.boxes.size() == 1);
+    CHECK(catcher.boxes[0].caption == "Error");
+    CHECK(catcher.boxes[0].text.find("comctl32.dll") != std::string::npos);
+}
+
 // Whether a quit message waits in this thread's queue; takes it out.
 bool QuitPosted()
 {

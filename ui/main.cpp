@@ -42,7 +42,14 @@ static void BringRunningForward()
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
-    // First of all: only windows made after it, LoadSettings' boxes among them, are sharp.
+    // Before any DLL is loaded at run time: from the system folder only, never from the
+    // program's own, which may be a downloads folder. Windows 7 has the call only with
+    // an update, so it is looked up.
+    auto systemOnly = reinterpret_cast<decltype(&SetDefaultDllDirectories)>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    if (systemOnly)
+        systemOnly(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Only windows made after it, LoadSettings' boxes among them, are sharp.
     DeclareDpiAwareness();
     // Before anything queries a drive: an empty card reader or DVD drive must fail the
     // query, not open the system's "no disk" box, which would block the dialog's thread.
@@ -51,6 +58,13 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
     if (AnotherRuns()) {
         BringRunningForward();
         return 0;
+    }
+    // The interval slider's class. COMCTL32 is loaded at first use like the other DLLs,
+    // and a call into it that cannot load would end the program with an exception.
+    if (!LoadLibraryA("comctl32.dll")) {
+        MessageBoxA(nullptr, "Windows' common controls (comctl32.dll) cannot be loaded, so Vellmark cannot show its window.",
+                    "Error", MB_ICONERROR);
+        return 1;
     }
     InitCommonControls();
     LoadSettings();
