@@ -23,6 +23,20 @@ void PrepareCheck(float level, double percent)
     Monitor.DiskFree = (ULONGLONG)(percent * GiB);
 }
 
+// A check below the level with alerts mailed to aiosmtpd, and the dialog, which shows
+// what the mailer reports; the caller destroys it.
+HWND PrepareMailedCheck()
+{
+    HWND hDlg = OpenMainDialog();
+    REQUIRE(hDlg != nullptr);
+    PrepareCheck(50.0f, 10.0);
+    Monitor.hwndDlgSave = hDlg;
+    PutTextInForce(&Monitor.EmailAddress, "ops@example.test");
+    PutTextInForce(&Monitor.EmailServer, PeerAddress(25).c_str());
+    ClearPeerRecords();
+    return hDlg;
+}
+
 bool FileExists(const char *path)
 {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
@@ -114,16 +128,9 @@ TEST_CASE("the command runs before the alert; no command or an empty one still a
 TEST_CASE("with a recipient list in force no box is shown")
 {
     MessageBoxCatcher catcher;
-    // The dialog, which would show what the mailer reports.
-    HWND hDlg = OpenMainDialog();
-    REQUIRE(hDlg != nullptr);
-    PrepareCheck(50.0f, 10.0);
-    Monitor.hwndDlgSave = hDlg;
-    PutTextInForce(&Monitor.EmailAddress, "ops@example.test");
-    PutTextInForce(&Monitor.EmailServer, PeerAddress(25).c_str());    // aiosmtpd
+    HWND hDlg = PrepareMailedCheck();
     PutTextInForce(&Monitor.FromAddress, "vellmark@example.test");
     strcpy(Monitor.MyHostName, "TESTHOST");
-    ClearPeerRecords();
     CheckWarning();
     REQUIRE(WaitForMail());
     CHECK(catcher.boxes.empty());
@@ -157,14 +164,8 @@ TEST_CASE("with a recipient list in force no box is shown")
 TEST_CASE("with alerts by mail a failure is mailed once as well, once the alert in flight is delivered")
 {
     MessageBoxCatcher catcher;
-    HWND hDlg = OpenMainDialog();
-    REQUIRE(hDlg != nullptr);
-    PrepareCheck(50.0f, 10.0);
-    Monitor.hwndDlgSave = hDlg;
-    PutTextInForce(&Monitor.EmailAddress, "ops@example.test");
-    PutTextInForce(&Monitor.EmailServer, PeerAddress(25).c_str());
+    HWND hDlg = PrepareMailedCheck();
     PutTextInForce(&Monitor.Command, "nosuchprogram.exe");
-    ClearPeerRecords();
     // The first check's alert keeps the mailer busy; the failure goes at the second,
     // ahead of its alert, which is not sent; the third mails the alert alone.
     for (int i = 0; i < 3; i++) {
