@@ -62,8 +62,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
     // The interval slider's class. COMCTL32 is loaded at first use like the other DLLs,
     // and a call into it that cannot load would end the program with an exception.
     if (!LoadLibraryA("comctl32.dll")) {
-        MessageBoxA(nullptr, "Windows' common controls (comctl32.dll) cannot be loaded, so Vellmark cannot show its window.",
-                    "Error", MB_ICONERROR);
+        MessageBoxA(nullptr, "Vellmark cannot start: comctl32.dll cannot be loaded.", "Error", MB_ICONERROR);
         return 1;
     }
     InitCommonControls();
