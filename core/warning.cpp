@@ -159,6 +159,10 @@ void CheckWarning()
         return;
     bool started = !(Monitor.Command && *Monitor.Command) || RunCommand(Monitor.Command);
     DWORD error = GetLastError();
+    // Named now: a Start while the alert's box is open may put another command in force.
+    char what[400] = "";
+    if (!started)
+        snprintf(what, sizeof what, "Command cannot be started: %s", Monitor.Command);
 
     // localtime fails only for a clock outside its range; asctime would crash on it.
     const char *timeText = local ? asctime(local) : "(unknown time)\n";
@@ -172,11 +176,8 @@ void CheckWarning()
     else
         ShowAlert(alert);
     // Told after the alert, which matters more, has gone out.
-    if (started) {
+    if (started)
         CommandNotice.told = false;
-        return;
-    }
-    char what[400];
-    snprintf(what, sizeof what, "Command cannot be started: %s", Monitor.Command);
-    TellFailure(CommandNotice, what, error);
+    else
+        TellFailure(CommandNotice, what, error);
 }
