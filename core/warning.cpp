@@ -7,7 +7,6 @@
 #include "mail/smtp.h"
 #include "resources/resource.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -115,7 +114,7 @@ static void TellFailure(FailureNotice &notice, const char *what, DWORD error)
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
                                   reason, sizeof reason, nullptr);
     // Windows' words end in a line break.
-    while (length > 0 && isspace(static_cast<unsigned char>(reason[length - 1])))
+    while (length > 0 && static_cast<unsigned char>(reason[length - 1]) <= ' ')
         length--;
     reason[length] = 0;
     if (length == 0)
@@ -160,7 +159,7 @@ void CheckWarning()
     bool started = !(Monitor.Command && *Monitor.Command) || RunCommand(Monitor.Command);
     DWORD error = GetLastError();
     // Named now: a Start while the alert's box is open may put another command in force.
-    char what[400] = "";
+    char what[400];
     if (!started)
         snprintf(what, sizeof what, "Command cannot be started: %s", Monitor.Command);
 
