@@ -259,49 +259,47 @@ class Bench:
         return figures
 
     def watch(self):
-        """Five programs side by side for the watch: Vellmark monitoring at 1 s (memory),
-        Vellmark monitoring at 10 s (CPU), and the floors idle (memory; the minimal dialog
-        also CPU)."""
+        """The watch in two rounds, as only one Vellmark runs in a session: Vellmark
+        monitoring at 1 s (memory) beside the floors, idle (memory); then Vellmark
+        monitoring at 10 s (CPU) beside the minimal dialog, still idle (CPU)."""
         watch = self.args.watch
         self.seed_monitoring(1)
         fast = self.launch(self.vellmark)
         self.wine(self.helper, "wait", "Vellmark - Active", "1", "60")
         fast_start = time.monotonic()
-        self.seed_monitoring(10)
-        slow = self.launch(self.vellmark)
-        self.wine(self.helper, "wait", "Vellmark - Active", "2", "60")
-        slow_start = time.monotonic()
         floors = {}
         for name, (exe, title) in self.floors.items():
             process = self.launch(exe)
             self.wine(self.helper, "wait", title, "1", "60")
             floors[name] = (process, time.monotonic())
-        minimal, minimal_start = floors["minimal"]
+        minimal = floors["minimal"][0]
+        # Each reading at its moment, in the order of the moments.
+        readings = read_at([(fast_start + EARLY_SECONDS, "fast_early", lambda: memory_kib(fast.pid)),
+                            (fast_start + watch, "fast_late", lambda: memory_kib(fast.pid))] +
+                           [(start + watch, f"{name}_late", lambda pid=process.pid: memory_kib(pid))
+                            for name, (process, start) in floors.items()])
+        if fast.poll() is not None:
+            raise RuntimeError("a watched program ended during the watch")
+        self.close_windows("Vellmark - Active", (fast,))
 
-        # Each reading at its moment, in the order of the moments. Idle CPU is counted from
-        # a while after the window showed: the first moments (the first paints) still
-        # belong to the start.
-        readings = {}
-        events = [
-            (fast_start + EARLY_SECONDS, "fast_early", lambda: memory_kib(fast.pid)),
-            (fast_start + watch, "fast_late", lambda: memory_kib(fast.pid)),
+        # Idle CPU is counted from a while after the window showed: the first moments (the
+        # first paints) still belong to the start.
+        self.seed_monitoring(10)
+        slow = self.launch(self.vellmark)
+        self.wine(self.helper, "wait", "Vellmark - Active", "1", "60")
+        slow_start = time.monotonic()
+        threads = lambda: (thread_count(slow.pid), thread_count(minimal.pid))  # noqa: E731
+        readings.update(read_at([
             (slow_start + SETTLE_SECONDS, "slow_cpu_from", lambda: cpu_seconds(slow.pid)),
             (slow_start + SETTLE_SECONDS + watch, "slow_cpu_to", lambda: cpu_seconds(slow.pid)),
-            (minimal_start + SETTLE_SECONDS, "minimal_cpu_from", lambda: cpu_seconds(minimal.pid)),
-            (minimal_start + SETTLE_SECONDS + watch, "minimal_cpu_to", lambda: cpu_seconds(minimal.pid)),
-        ]
-        events += [(start + watch, f"{name}_late", lambda pid=process.pid: memory_kib(pid))
-                   for name, (process, start) in floors.items()]
-        threads = lambda: (thread_count(slow.pid), thread_count(minimal.pid))  # noqa: E731
-        events += [(slow_start + SETTLE_SECONDS, "threads_from", threads),
-                   (slow_start + SETTLE_SECONDS + watch, "threads_to", threads)]
-        for moment, name, read in sorted(events, key=lambda event: event[0]):
-            pause_until(moment)
-            readings[name] = read()
-        for process in (fast, slow, *(process for process, _ in floors.values())):
+            (slow_start + SETTLE_SECONDS, "minimal_cpu_from", lambda: cpu_seconds(minimal.pid)),
+            (slow_start + SETTLE_SECONDS + watch, "minimal_cpu_to", lambda: cpu_seconds(minimal.pid)),
+            (slow_start + SETTLE_SECONDS, "threads_from", threads),
+            (slow_start + SETTLE_SECONDS + watch, "threads_to", threads)]))
+        for process in (slow, *(process for process, _ in floors.values())):
             if process.poll() is not None:
                 raise RuntimeError("a watched program ended during the watch")
-        self.close_windows("Vellmark - Active", (fast, slow))
+        self.close_windows("Vellmark - Active", (slow,))
         for name, (process, _) in floors.items():
             self.close_windows(self.floors[name][1], (process,))
         return {"fast_early": readings["fast_early"], "fast_late": readings["fast_late"],
@@ -399,6 +397,16 @@ def pause_until(moment):
     delay = moment - time.monotonic()
     if delay > 0:
         time.sleep(delay)
+
+
+def read_at(events):
+    """Runs each (moment, name, read) at its moment, in the order of the moments; the
+    readings by name."""
+    readings = {}
+    for moment, name, read in sorted(events, key=lambda event: event[0]):
+        pause_until(moment)
+        readings[name] = read()
+    return readings
 
 
 def wait_for_listener(host, port, server, log, seconds=15):

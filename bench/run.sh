@@ -2,7 +2,7 @@
 # Measures Vellmark's footprint and speed against their floors and prints one table.
 # Builds the program and the benchmark's own programs, checks the benchmark's meters,
 # then measures under Wine in a prefix and on a display of the benchmark's own, ending
-# every process it started. Takes about four minutes; options go to measure.py
+# every process it started. Takes about five minutes; options go to measure.py
 # (--runs, --watch, --calls, --mail-rounds). Needs root for the mail server's port 25.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

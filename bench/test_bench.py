@@ -112,7 +112,7 @@ class Imports(unittest.TestCase):
         program = os.path.join(build, "vellmark.exe")
         if os.path.exists(program):
             self.assertEqual(sorted(name.lower() for name in bench.delay_imports(program)),
-                             ["shell32.dll", "ws2_32.dll"])
+                             ["comctl32.dll", "shell32.dll", "ws2_32.dll"])
 
     def test_the_sections_of_a_built_program(self):
         build = os.environ.get("VELLMARK_BUILD")

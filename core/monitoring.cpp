@@ -9,6 +9,7 @@
 #include "core/state.h"
 #include "core/trayicon.h"
 #include "core/validation.h"
+#include "core/warning.h"
 #include "mail/smtp.h"
 #include "resources/resource.h"
 
@@ -181,10 +182,12 @@ static void LockEntries(bool locked)
 
 // Samples the drive in force, arms the check timer with WarningTime and shows the active
 // state everywhere. An alert still in flight was raised with the settings before: it
-// ends, so that the next check's alert goes out with these.
+// ends, so that the next check's alert goes out with these. Failures told before are
+// told anew, a drive that cannot be read at once.
 static void GoActive()
 {
     CancelMail();
+    ForgetFailuresTold();
     WatchDriveInForce();
     GetCurrentDiskUsage();
     // A timer that cannot be armed is not reported; the window shows active all the same.
@@ -194,6 +197,7 @@ static void GoActive()
     LockEntries(true);
     if (Monitor.AutoStartMini[0] == '1')
         MiniMizeToTray();
+    CheckDrive();
 }
 
 // The tail every interactive Start shares once its entries are read. The interval is read

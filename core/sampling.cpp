@@ -43,7 +43,7 @@ void UpdateMarks(float freeGB, double percent)
         Monitor.lowgb = freeGB;
     if (freeGB > Monitor.highgb)
         Monitor.highgb = freeGB;
-    // A mark that took an undefined percentage (no successful query yet) counts as unset,
+    // A mark that took an undefined percentage (a drive that reports no size) counts as unset,
     // or it would never move again.
     if (Monitor.lowpercent > percent || Monitor.lowpercent == 0 || std::isnan(Monitor.lowpercent))
         Monitor.lowpercent = static_cast<float>(percent);
@@ -53,12 +53,17 @@ void UpdateMarks(float freeGB, double percent)
 
 void UpdateTrayTip()
 {
-    char freeText[64], highText[64], lowText[64];
-    FormatPercent(freeText, sizeof freeText, PercentFree(Monitor.DiskFree, Monitor.DiskSize));
-    FormatPercent(highText, sizeof highText, Monitor.highpercent);
-    FormatPercent(lowText, sizeof lowText, Monitor.lowpercent);
-    snprintf(Monitor.TrayText, sizeof Monitor.TrayText, "Orn Active - Disk %s Free %s High %s Low %s",
-             TextOrNone(Monitor.DiskToMonitor), freeText, highText, lowText);
+    if (Monitor.DiskError) {
+        snprintf(Monitor.TrayText, sizeof Monitor.TrayText, "Orn Active - Disk %s cannot be read",
+                 TextOrNone(Monitor.pszDrive));
+    } else {
+        char freeText[64], highText[64], lowText[64];
+        FormatPercent(freeText, sizeof freeText, PercentFree(Monitor.DiskFree, Monitor.DiskSize));
+        FormatPercent(highText, sizeof highText, Monitor.highpercent);
+        FormatPercent(lowText, sizeof lowText, Monitor.lowpercent);
+        snprintf(Monitor.TrayText, sizeof Monitor.TrayText, "Orn Active - Disk %s Free %s High %s Low %s",
+                 TextOrNone(Monitor.DiskToMonitor), freeText, highText, lowText);
+    }
     SetTrayTip(Monitor.TrayText);
     NotifyTray(NIM_MODIFY);
 }
@@ -82,19 +87,32 @@ void ResetMarks()
     DisplayHighLow();
 }
 
+// A current figure's box: "n/a" while the drive cannot be read.
+static void ShowCurrentGB(HWND box, ULONGLONG bytes)
+{
+    char text[64];
+    FormatGB(text, sizeof text, BytesToGB(bytes), true);
+    ReplaceBoxText(box, Monitor.DiskError ? "n/a" : text);
+}
+
 void GetCurrentDiskUsage()
 {
-    // A failed query leaves the counts as they were; the sample goes on with them.
-    QueryDiskSpace();
+    bool read = QueryDiskSpace();
+    // Windows names a reason whenever the query fails; "not ready" stands in should it not.
+    DWORD error = GetLastError();
+    Monitor.DiskError = read ? 0 : error ? error : ERROR_NOT_READY;
+    // A drive that cannot be read may be gone: its last figures are not shown as if it
+    // were there, and no alert is raised on them (the percentage is not a number).
+    if (Monitor.DiskError)
+        Monitor.DiskSize = Monitor.DiskFree = Monitor.i64FreeBytesToCaller = 0;
 
     Monitor.FreePercent = PercentFree(Monitor.DiskFree, Monitor.DiskSize);
-    UpdateMarks(BytesToGB(Monitor.DiskFree), Monitor.FreePercent);
+    if (!Monitor.DiskError)
+        UpdateMarks(BytesToGB(Monitor.DiskFree), Monitor.FreePercent);
     char text[64];
     DisplayHighLow();
-    FormatGB(text, sizeof text, BytesToGB(Monitor.DiskSize), true);
-    ReplaceBoxText(Monitor.hWndSize, text);
-    FormatGB(text, sizeof text, BytesToGB(Monitor.DiskFree), true);
-    ReplaceBoxText(Monitor.hWndFree, text);
+    ShowCurrentGB(Monitor.hWndSize, Monitor.DiskSize);
+    ShowCurrentGB(Monitor.hWndFree, Monitor.DiskFree);
     FormatPercent(text, sizeof text, Monitor.FreePercent);
     ReplaceBoxText(Monitor.hWndFreePercent, text);
     UpdateTrayTip();

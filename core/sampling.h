@@ -23,8 +23,9 @@ void UpdateMarks(float freeGB, double percent);
 // The text for a text in force that may be none.
 const char *TextOrNone(const char *text);
 
-// Builds the active tooltip into TrayText from DiskToMonitor and the figures, copies it
-// into the tray record's tip and pushes it to the tray.
+// Builds the active tooltip into TrayText from DiskToMonitor and the figures, or, while
+// the drive cannot be read, one that says so; copies it into the tray record's tip and
+// pushes it to the tray.
 void UpdateTrayTip();
 
 // Asks the platform for the drive's byte counts into the Monitor state. False, and the
@@ -32,7 +33,8 @@ void UpdateTrayTip();
 bool QueryDiskSpace();
 
 // One sample of the drive at pszDrive: the byte counts, the free percentage, the marks,
-// the seven boxes and the tooltip.
+// the seven boxes and the tooltip. A drive that cannot be read sets DiskError and shows
+// "n/a" with no figures; the marks stay.
 void GetCurrentDiskUsage();
 
 // Shows the four marks in their boxes.

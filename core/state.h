@@ -13,6 +13,7 @@
 //   Validating            one Start's boxes at a time; another Start meanwhile is ignored
 //                         (core/monitoring.cpp)
 //   ShowAlert's flag      one alert box at a time; the checks go on meanwhile (core/warning.cpp)
+//   TellFailure's flags   one box per failure kind, told once until it clears (core/warning.cpp)
 //   OnMailReport's flag   one mail box at a time; later reports wait with the mailer
 //                         (ui/dialog.cpp)
 //   ShowTrayState's flag  a hide and a restore asked inside each other end as last asked
@@ -72,6 +73,7 @@ struct MonitorState {
     ULONGLONG DiskSize;
     ULONGLONG DiskFree;
     ULONGLONG i64FreeBytesToCaller;
+    DWORD DiskError;                // why the last query failed, Windows' code; 0 when it read
     double FreePercent;
     float highgb;
     float lowgb;
@@ -104,7 +106,7 @@ struct MonitorState {
     char WarningText[32];           // the stored level for its box; wide enough for any float
     NOTIFYICONDATAA IconData;
     char TrayText[200];
-    BOOL Minimized;
+    BOOL Minimized;                 // asked to be in the tray: hidden there while the icon is shown
     HMENU PopMenu;                  // the tray menu while it is open
     HMENU PopMenu2;                 // the unit menu while it is open
     POINT lpClickPoint;

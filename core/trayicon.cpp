@@ -47,7 +47,7 @@ void NotifyTray(DWORD message)
         taken = ShellNotify(NIM_MODIFY, &Monitor.IconData);
     if (call != calls)
         return;
-    if (message == NIM_DELETE) {
+    if (message == NIM_DELETE || (message == NIM_ADD && !taken)) {
         IconShown = false;
     } else if (taken) {
         IconShown = true;
@@ -90,7 +90,9 @@ static void ShowTrayState()
             break;
         if (inTray) {
             NotifyTray(NIM_ADD);
-            ShowWindow(Monitor.hwndDlgSave, SW_HIDE);
+            // Hidden with no icon, nothing would bring it back: without one it stays
+            // shown, until a new taskbar takes the icon (OnTaskbarCreated).
+            ShowWindow(Monitor.hwndDlgSave, IconShown ? SW_HIDE : SW_SHOW);
         } else {
             NotifyTray(NIM_DELETE);
             ShowWindow(Monitor.hwndDlgSave, SW_SHOW);
@@ -116,7 +118,7 @@ bool KeepHiddenInTray(WINDOWPOS *pos)
 {
     // The modal loop shows the dialog by itself the first time its queue runs empty, which
     // would undo a hide to the tray at start-up.
-    if (!Monitor.Minimized || !(pos->flags & SWP_SHOWWINDOW))
+    if (!Monitor.Minimized || !IconShown || !(pos->flags & SWP_SHOWWINDOW))
         return false;
     pos->flags &= ~SWP_SHOWWINDOW;
     return true;

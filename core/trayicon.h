@@ -25,10 +25,11 @@ bool ShellNotify(DWORD message, NOTIFYICONDATAA *data);
 void SetTrayTip(const char *text);
 
 // Hides the dialog and shows the icon; RestoreFromTray undoes it. Either may be asked for
-// inside the other: the last one asked for holds.
+// inside the other: the last one asked for holds. While the shell refuses the icon the
+// dialog stays shown; asked again, it hides once the icon is taken.
 void MiniMizeToTray();
 void RestoreFromTray();
 
-// For WM_WINDOWPOSCHANGING: keeps a dialog hidden in the tray from being shown by anything
-// but RestoreFromTray. True when it changed pos.
+// For WM_WINDOWPOSCHANGING: keeps a dialog hidden in the tray, its icon shown, from being
+// shown by anything but RestoreFromTray. True when it changed pos.
 bool KeepHiddenInTray(WINDOWPOS *pos);

@@ -59,9 +59,9 @@ VIAddVersionKey LegalCopyright "${PUBLISHER}"
 ; So the two installs' sign-in entries are independent: each install writes and removes
 ; only its own, a user's install in HKCU and the all-users one in HKLM, which can reach
 ; no other user's HKCU. The all-users entry starts vellmark-signin.exe, which starts the
-; all-users Vellmark only for a user without an HKCU entry of their own: whichever of
-; the two installs is added or removed, in whatever order, a user who asked for a start
-; at sign-in gets one Vellmark.
+; all-users Vellmark only for a user who has saved settings and whose own HKCU entry, if
+; any, names no program that exists: whichever of the two installs is added or removed,
+; in whatever order, a user who asked for a start at sign-in gets one Vellmark.
 RequestExecutionLevel user
 Var Scope      ; AllUsers or CurrentUser, also the uninstaller's option
 Var Elevated   ; 1 or 0
@@ -245,8 +245,8 @@ Section "${PRODUCT}" SecProgram
   !insertmacro StopOnError "register ${PRODUCT} in Apps & features"
 SectionEnd
 
-; For all users this starts Vellmark at the sign-in of every user who has no start of
-; their own, each with their own settings.
+; For all users this starts Vellmark at the sign-in of every user who has saved settings
+; and no start of their own, each with their own settings.
 Section "Start ${PRODUCT} when signing in to Windows" SecSignIn
   ${If} $Scope == AllUsers
     StrCpy $1 "$INSTDIR\vellmark-signin.exe"

@@ -358,7 +358,7 @@ TEST_CASE("without SHELL32 and WS2_32 the tray and the mail fail as refused, nev
     MessageBoxCatcher catcher;
     TrayCalls.clear();
     d.Command(IDC_MINIMIZE);
-    CHECK_FALSE(IsWindowVisible(d.hDlg));
+    CHECK(IsWindowVisible(d.hDlg));
     CHECK(TrayCalls.empty());
 
     PutTextInForce(&Monitor.EmailAddress, "ops@example.test");
@@ -380,6 +380,17 @@ TEST_CASE("without SHELL32 and WS2_32 the tray and the mail fail as refused, nev
     REQUIRE(catcher.boxes.size() == 2);
     CHECK(catcher.boxes[1].text == "Couldn't resolve server name. Try IP address instead.");
     KillTimer(d.hDlg, IDT_CHECK);
+}
+
+TEST_CASE("without COMCTL32 the program says so and ends, never crashes" * doctest::skip())
+{
+    REQUIRE_FALSE(LoadLibraryA("comctl32.dll"));
+    ResetMonitor();
+    MessageBoxCatcher catcher;
+    CHECK(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char *>(""), SW_SHOWNORMAL) == 1);
+    REQUIRE(catcher.boxes.size() == 1);
+    CHECK(catcher.boxes[0].caption == "Error");
+    CHECK(catcher.boxes[0].text.find("comctl32.dll") != std::string::npos);
 }
 
 // Whether a quit message waits in this thread's queue; takes it out.
@@ -456,10 +467,13 @@ TEST_CASE("a way out taken while a box is open: no further check, no start and n
     }
 }
 
-TEST_CASE("run modally, the automatic start leaves the window shown, or hidden in the tray")
+TEST_CASE("run modally, the automatic start leaves the window shown, or hidden in the tray when the shell takes the icon")
 {
-    for (bool toTray : {false, true}) {
-        CAPTURE(toTray);
+    const struct { bool toTray, refused, hidden; } rows[] = {{false, false, false}, {true, false, true}, {true, true, false}};
+    for (const auto &row : rows) {
+        CAPTURE(row.toTray);
+        CAPTURE(row.refused);
+        FakeTrayRefuses = row.refused;
         ResetMonitor();
         strcpy(Monitor.StartDisk, "C:\\");
         Monitor.StartWarning = 10;
@@ -468,7 +482,7 @@ TEST_CASE("run modally, the automatic start leaves the window shown, or hidden i
         strcpy(Monitor.StartEmailServer, "127.0.0.1");
         strcpy(Monitor.StartEmailAddress, "ops@example.test");
         strcpy(Monitor.AutoStartValue, "1");
-        strcpy(Monitor.AutoStartMini, toTray ? "1" : "0");
+        strcpy(Monitor.AutoStartMini, row.toTray ? "1" : "0");
         static int visible;
         visible = -1;
         // Looked at once the modal loop has run a while, then the dialog is ended.
@@ -482,8 +496,9 @@ TEST_CASE("run modally, the automatic start leaves the window shown, or hidden i
         INT_PTR result = DialogBoxParamA(Monitor.hInst, MAKEINTRESOURCEA(IDD_MAIN), nullptr, DialogProc, 0);
         KillTimer(nullptr, timer);
         NotifyTray(NIM_DELETE);
+        FakeTrayRefuses = false;
         CHECK(result == 7);
-        CHECK(visible == (toTray ? 0 : 1));
+        CHECK(visible == (row.hidden ? 0 : 1));
         CHECK(std::string(Monitor.IconData.szTip).rfind("Orn Active - Disk C:\\", 0) == 0);
     }
 }

@@ -112,18 +112,20 @@ TEST_CASE("the tooltip follows each change while the icon is shown, and the icon
     CHECK(d.Calls() == "add " + Tip(10, 25, 10));
 }
 
-TEST_CASE("a refused icon or a refused change is sent again once the shell takes it")
+TEST_CASE("a refused icon or a refused change is sent again once the shell takes it, the window shown till then")
 {
     TrayDialog d;
     FakeTrayRefuses = true;                     // no shell yet, as at an early sign-in
     MiniMizeToTray();
     // Start-up's tip, as nothing was sampled since; a refused add is asked about once more.
     CHECK(d.Calls() == "add Vellmark - Inactive\nmodify Vellmark - Inactive\n");
+    CHECK(IsWindowVisible(d.hDlg));             // no icon, so no way back from hidden
     d.Sample(20);
     CHECK(d.Calls() == "");
     FakeTrayRefuses = false;
     SendMessageA(d.hDlg, Monitor.WM_TASKBARCREATED, 0, 0);   // the shell is up: the icon, with the latest tip
     CHECK(d.Calls() == "add " + Tip(20, 25, 20));
+    CHECK_FALSE(IsWindowVisible(d.hDlg));
 
     FakeTrayRefuses = true;
     d.Sample(15);

@@ -104,14 +104,15 @@ TEST_CASE("large drives are shown whole and the tooltip never overruns the tray 
     CHECK(std::string(Monitor.TrayText).compare(0, 63, Monitor.IconData.szTip) == 0);
 }
 
-TEST_CASE("a drive that cannot be read shows n/a, and the marks recover at the next good sample")
+TEST_CASE("a drive that cannot be read shows no figures, its marks take none, and before a Start nothing is told")
 {
-    MainDialog d([] { FakeDiskFails = true; });  // no successful query yet: counts are 0
-    CHECK(d.Text(IDC_DISKSIZE) == "0.00 GB");
+    MessageBoxCatcher catcher;
+    MainDialog d([] { FakeDiskFails = true; });
+    CHECK(d.Text(IDC_DISKSIZE) == "n/a");
+    CHECK(d.Text(IDC_FREE) == "n/a");
     CHECK(d.Text(IDC_FREEPERCENT) == "n/a");
-    CHECK(d.Text(IDC_LOWPERCENT) == "n/a");
-    // An undefined percentage is not above the high mark, so only the low mark takes it.
-    CHECK(std::string(Monitor.TrayText) == "Orn Active - Disk (none) Free n/a High 0.00% Low n/a");
+    CHECK(d.Text(IDC_LOWPERCENT) == "0.00%");
+    CHECK(std::string(Monitor.TrayText) == "Orn Active - Disk C:\\ cannot be read");
 
     FakeDiskFails = false;
     FakeDiskSize = 100 * GiB;
@@ -119,7 +120,11 @@ TEST_CASE("a drive that cannot be read shows n/a, and the marks recover at the n
     GetCurrentDiskUsage();
     CHECK(d.Text(IDC_LOWPERCENT) == "10.00%");
     CHECK(d.Text(IDC_HIGHPERCENT) == "10.00%");
+    FakeDiskFails = true;
+    GetCurrentDiskUsage();
+    CHECK(d.Text(IDC_FREE) == "n/a");
     CHECK(d.Text(IDC_LOWGB) == "10.00GB");
+    CHECK(catcher.boxes.empty());
 }
 
 TEST_CASE("figures are rounded as the platform's C runtime rounds them: an exact tie goes up")

@@ -23,6 +23,20 @@ void PrepareCheck(float level, double percent)
     Monitor.DiskFree = (ULONGLONG)(percent * GiB);
 }
 
+// A check below the level with alerts mailed to aiosmtpd, and the dialog, which shows
+// what the mailer reports; the caller destroys it.
+HWND PrepareMailedCheck()
+{
+    HWND hDlg = OpenMainDialog();
+    REQUIRE(hDlg != nullptr);
+    PrepareCheck(50.0f, 10.0);
+    Monitor.hwndDlgSave = hDlg;
+    PutTextInForce(&Monitor.EmailAddress, "ops@example.test");
+    PutTextInForce(&Monitor.EmailServer, PeerAddress(25).c_str());
+    ClearPeerRecords();
+    return hDlg;
+}
+
 bool FileExists(const char *path)
 {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
@@ -89,26 +103,34 @@ TEST_CASE("the command runs before the alert; no command or an empty one still a
     Monitor.Command = nullptr;
     CHECK(catcher.boxes.size() == 3);
 
-    // A command that cannot start is ignored: the alert still goes out.
+    // A command that cannot start: the alert still goes out, and the failure is told
+    // after it, once, until the command has started again.
+    catcher.boxes.clear();
     PrepareCheck(50.0f, 10.0);
-    PutTextInForce(&Monitor.Command, "C:\\no\\such\\program.exe");
+    PutTextInForce(&Monitor.Command, "nosuchprogram.exe");
     CheckWarning();
-    CHECK(catcher.boxes.size() == 4);
+    CheckWarning();
+    PutTextInForce(&Monitor.Command, "cmd /c exit");
+    CheckWarning();
+    PutTextInForce(&Monitor.Command, "nosuchprogram.exe");
+    // Until the command started last has ended, nothing new is started.
+    CHECK(PumpUntil([&] { CheckWarning(); return catcher.boxes.back().caption == "Error"; }, 10000));
+    std::vector<std::string> errors;
+    for (const CapturedBox &box : catcher.boxes) {
+        if (box.caption == "Error")
+            errors.push_back(box.text.substr(0, box.text.find("\n\n") + 2));
+    }
+    CHECK(catcher.boxes[0].caption == "WARNING!!!");
+    REQUIRE(errors == std::vector<std::string>(2, "Command cannot be started: nosuchprogram.exe\n\n"));
+    CHECK(catcher.boxes[1].text.size() > errors[0].size() + 5);     // Windows' reason
 }
 
 TEST_CASE("with a recipient list in force no box is shown")
 {
     MessageBoxCatcher catcher;
-    // The dialog, which would show what the mailer reports.
-    HWND hDlg = OpenMainDialog();
-    REQUIRE(hDlg != nullptr);
-    PrepareCheck(50.0f, 10.0);
-    Monitor.hwndDlgSave = hDlg;
-    PutTextInForce(&Monitor.EmailAddress, "ops@example.test");
-    PutTextInForce(&Monitor.EmailServer, PeerAddress(25).c_str());    // aiosmtpd
+    HWND hDlg = PrepareMailedCheck();
     PutTextInForce(&Monitor.FromAddress, "vellmark@example.test");
     strcpy(Monitor.MyHostName, "TESTHOST");
-    ClearPeerRecords();
     CheckWarning();
     REQUIRE(WaitForMail());
     CHECK(catcher.boxes.empty());
@@ -137,4 +159,27 @@ TEST_CASE("with a recipient list in force no box is shown")
     REQUIRE(catcher.boxes.size() == 1);
     CHECK(catcher.boxes[0].caption == "WARNING!!!");
     CHECK(DeliveredMails(0, 500).empty());
+}
+
+TEST_CASE("with alerts by mail a failure is mailed once as well, once the alert in flight is delivered")
+{
+    MessageBoxCatcher catcher;
+    HWND hDlg = PrepareMailedCheck();
+    PutTextInForce(&Monitor.Command, "nosuchprogram.exe");
+    // The first check's alert keeps the mailer busy; the failure goes at the second,
+    // ahead of its alert, which is not sent; the third mails the alert alone.
+    for (int i = 0; i < 3; i++) {
+        CheckWarning();
+        REQUIRE(WaitForMail());
+    }
+    DestroyWindow(hDlg);
+    std::vector<DeliveredMail> mails = DeliveredMails(3);
+    REQUIRE(mails.size() == 3);
+    const std::string body = "\r\n\r\nCommand cannot be started: nosuchprogram.exe\r\n\r\n";
+    CHECK(mails[0].content.find("\r\n\r\nFree disk space") != std::string::npos);
+    CHECK(mails[1].content.find(body) != std::string::npos);
+    CHECK(mails[2].content.find("\r\n\r\nFree disk space") != std::string::npos);
+    REQUIRE(catcher.boxes.size() == 1);
+    CHECK(mails[1].content.find(catcher.boxes[0].text.substr(catcher.boxes[0].text.find("\n\n") + 2)) !=
+          std::string::npos);
 }

@@ -102,7 +102,7 @@ static INT_PTR OnInitDialog(HWND hDlg)
     SetWindowTextA(hDlg, "Vellmark - Inactive");
     SetDlgItemTextA(hDlg, IDC_VERSION, VELLMARK_VERSION);
     InitNotifyIconData(hDlg);
-    AllowTaskbarCreated(hDlg);
+    AllowOutsideMessages(hDlg);
     EnableWindow(GetDlgItem(hDlg, IDC_STOP), FALSE);
     // The automatic start does not show the window: the modal loop shows it by itself
     // unless the start hid it to the tray.
@@ -217,6 +217,10 @@ INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
         return FALSE;
     if (uMsg == Monitor.WM_TASKBARCREATED && uMsg != 0) {
         OnTaskbarCreated();
+        return FALSE;
+    }
+    if (uMsg == WM_BRINGFORWARD && uMsg != 0) {
+        OnBringForward();
         return FALSE;
     }
     switch (uMsg) {

@@ -1,5 +1,5 @@
-// The tray icon's mouse events, the tray and unit menus' display, and the icon put back
-// when the taskbar is created anew.
+// The tray icon's mouse events, the tray and unit menus' display, the icon put back when
+// the taskbar is created anew, and the window brought forward for a second start.
 #include "ui/tray.h"
 
 #include "core/state.h"
@@ -10,16 +10,33 @@
 [[maybe_unused]] static const bool TaskbarCreatedRegistered =
     (Monitor.WM_TASKBARCREATED = RegisterWindowMessageA("TaskbarCreated")) != 0;
 
-void AllowTaskbarCreated(HWND hDlg)
+// A second start posts it to the running window (ui/main.cpp). It carries nothing, so
+// there is nothing in it to check.
+const UINT WM_BRINGFORWARD = RegisterWindowMessageA("Tolvane.Vellmark.BringForward");
+
+void AllowOutsideMessages(HWND hDlg)
 {
     // Windows keeps messages of less privileged programs, the shell's broadcast among
     // them, from an elevated window unless it lets them in; without it a dialog hidden in
-    // the tray would lose its icon for good when the shell restarts. Looked up here, as
-    // Windows before 7 lacks the call.
+    // the tray would lose its icon for good when the shell restarts, and a second start
+    // could not show it. Looked up here, as Windows before 7 lacks the call.
     auto allow = reinterpret_cast<decltype(&ChangeWindowMessageFilterEx)>(
         reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("user32.dll"), "ChangeWindowMessageFilterEx")));
-    if (allow && Monitor.WM_TASKBARCREATED)
-        allow(hDlg, Monitor.WM_TASKBARCREATED, MSGFLT_ALLOW, nullptr);
+    const UINT messages[] = {Monitor.WM_TASKBARCREATED, WM_BRINGFORWARD};
+    for (UINT message : messages) {
+        if (allow && message)
+            allow(hDlg, message, MSGFLT_ALLOW, nullptr);
+    }
+}
+
+void OnBringForward()
+{
+    HWND hDlg = Monitor.hwndDlgSave;
+    RestoreFromTray();
+    if (IsIconic(hDlg))
+        ShowWindow(hDlg, SW_RESTORE);
+    // Windows lets it take the foreground because the second start allowed it to.
+    SetForegroundWindow(hDlg);
 }
 
 void ShowPopupMenu(HMENU *menu)
@@ -69,9 +86,10 @@ void OnTrayIcon(WPARAM id, LPARAM mouseMessage)
 }
 
 // By the program's own in-tray state, not by the window's visibility: at sign-in a
-// start-up box can be open before the window is first shown, and the icon would stay.
+// start-up box can be open before the window is first shown, and the icon would stay. A
+// window kept shown while the shell refused its icon hides now.
 void OnTaskbarCreated()
 {
     if (Monitor.Minimized)
-        NotifyTray(NIM_ADD);
+        MiniMizeToTray();
 }

@@ -13,8 +13,8 @@ Five runs of the program, each checked in groups:
      by the tray menu's Exit while active
   4. an automatic start whose alert waits on a mail server that never answers: the
      window answers, Stop works; ended by Exit while the alert still waits
-  5. an automatic start hidden to the tray, restored and hidden again; ended by
-     WM_ENDSESSION(1)
+  5. an automatic start hidden to the tray, restored and hidden again, and brought
+     back by a second start, which ends; ended by WM_ENDSESSION(1)
   6. an automatic start at sign-in before the network is up: monitoring runs while the
      look-up failure waits for a click, and a mail failure that recurs shows once
   7. four more runs, each ended by one way out while a message box is open: the
@@ -380,6 +380,16 @@ def tray_autostart():
             check("Minimize To Tray hides the window", until(lambda: ask("visible", WINDOW, 0), "0"), "0")
         must("post", WINDOW, *restore)
         check("%s restores the window" % what, until(lambda: ask("visible", WINDOW, 0), "1"), "1")
+    must("click", WINDOW, MINIMIZE)
+    check("Minimize To Tray hides the window", until(lambda: ask("visible", WINDOW, 0), "0"), "0")
+    second = start_program()
+    try:
+        ends_with_zero(second, "a second start")
+    finally:
+        if second.poll() is None:
+            second.kill()
+            second.wait(10)
+    check("a second start brings the window back from the tray", until(lambda: ask("visible", WINDOW, 0), "1"), "1")
     check("monitoring goes on", ask("title", WINDOW), "Vellmark - Active")
     check("no box is open", ask("boxes"), "")
     must("post", WINDOW, WM_ENDSESSION, 1, 0)

@@ -118,7 +118,8 @@ seed_settings() {
   w reg add "$settings" /v Seconds /t REG_DWORD /d 30 /f >/dev/null
   w reg add "$settings" /v TimeType /t REG_DWORD /d 1 /f >/dev/null
   w reg add "$settings" /v AutoStart /t REG_SZ /d 0 /f >/dev/null
-  reg_value "$settings" Warning >/dev/null || stop "seeding the settings"
+  w reg add "$settings" /v Disk /t REG_SZ /d 'C:\' /f >/dev/null
+  reg_value "$settings" Disk >/dev/null || stop "seeding the settings"
 }
 seed_settings
 
@@ -241,6 +242,10 @@ check "the elevated setups leave HKCU alone" cmp -s "$user_before" "$user_after"
 check "per user, then for all users: each entry stays" equals "$(entries)" "[$own_entry] [$machine_entry]"
 signs_in
 check "with a start of their own, the all-users entry starts no second Vellmark" stays_shut
+w reg add "$run_key" /v Vellmark /t REG_EXPAND_SZ /d '"%LOCALAPPDATA%\Programs\Vellmark\vellmark.exe" /x' /f >/dev/null
+signs_in
+check "nor with one that names it through a variable and passes an argument" stays_shut
+w reg add "$run_key" /v Vellmark /d "$own_entry" /f >/dev/null
 
 cp "$user_after" "$user_before"
 check "the all-users uninstall runs to its end" uninstall HKLM
@@ -260,6 +265,13 @@ check "for all users, then per user: the user's entry is added" equals "$(entrie
 # The user's own sign-in entry under the same name, for a copy of their own.
 foreign='"C:\Tools\Vellmark\vellmark.exe"'
 w reg add "$run_key" /v Vellmark /d "$foreign" /f >/dev/null
+# That copy is not there (any more): its entry must not keep the all-users start away.
+signs_in
+check "an own entry naming a program that is gone does not stop the all-users start" opens 30
+wine "$driver" click "Vellmark - Inactive" "$exit_id" gone "Vellmark - Inactive" 15 </dev/null >/dev/null 2>&1
+w reg delete "$settings" /v Disk /f >/dev/null
+signs_in
+check "a user who never saved a drive is not started by the all-users entry" stays_shut
 check "the per-user uninstall runs to its end" uninstall HKCU
 check "uninstall leaves a sign-in entry that is not its own" equals "$(reg_value "$run_key" Vellmark)" "$foreign"
 # An earlier all-users install's entry started vellmark.exe itself.

@@ -10,8 +10,10 @@ bool FakeDiskFails = false;
 
 bool QueryDiskSpace()
 {
-    if (FakeDiskFails)
+    if (FakeDiskFails) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
+    }
     Monitor.DiskSize = FakeDiskSize;
     Monitor.DiskFree = FakeDiskFree;
     Monitor.i64FreeBytesToCaller = FakeDiskFree;

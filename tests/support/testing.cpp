@@ -3,6 +3,7 @@
 
 #include "core/state.h"
 #include "core/trayicon.h"
+#include "core/warning.h"
 #include "mail/smtp.h"
 #include "resources/resource.h"
 #include "ui/dialog.h"
@@ -94,6 +95,7 @@ void ResetMonitor()
     memset(&Monitor, 0, sizeof Monitor);
     Monitor.WM_TASKBARCREATED = taskbarCreated;
     Monitor.hInst = GetModuleHandleA(nullptr);
+    ForgetFailuresTold();
 }
 
 HWND OpenMainDialog()

@@ -55,8 +55,8 @@ bool WaitForMail(DWORD ms = 15000);
 // How many processes this program has started so far, the commands it runs included.
 DWORD ProcessesStarted();
 
-// Clears the Monitor state, as at program start (texts in force are dropped); the
-// "TaskbarCreated" id stays registered.
+// Clears the Monitor state, as at program start (texts in force are dropped), and what
+// was told of failures; the "TaskbarCreated" id stays registered.
 void ResetMonitor();
 
 // Creates the main dialog from the real resource with the real dialog procedure,
