@@ -133,15 +133,30 @@ bool ConnectToHost(MailJob *job, int port, in_addr server, const char **failure)
 
 void CloseConnection(MailJob *job)
 {
+    EndTls(job);
     closesocket(job->s);
     WSACleanup();
 }
 
-// Sends text without its terminator on job->s, once. False when it could not be sent
-// within the limit.
+bool SendBytes(const MailJob *job, const char *bytes, int length)
+{
+    return send(job->s, bytes, length, 0) == length;
+}
+
+int ReceiveBytes(MailJob *job, char *at, int room, DWORD start, DWORD ms)
+{
+    DWORD spent = GetTickCount() - start;
+    if (room <= 0 || spent >= ms || !WaitForSocket(job, ms - spent, false))
+        return -1;
+    return recv(job->s, at, room, 0);
+}
+
+// Sends text without its terminator on job->s, through TLS when it is up. False when it
+// could not be sent within the limit.
 static bool send_socket(MailJob *job, const char *text)
 {
-    return send(job->s, text, static_cast<int>(strlen(text)), 0) != SOCKET_ERROR;
+    int length = static_cast<int>(strlen(text));
+    return job->tls.up ? SendTls(job, text, length) : SendBytes(job, text, length);
 }
 
 // Takes one whole reply line from the start of buf into the reply being read. -1 when it
@@ -180,10 +195,10 @@ static bool read_socket(MailJob *job, DWORD ms)
             if (taken != 0)
                 return taken > 0;
         }
-        DWORD spent = GetTickCount() - start;
-        if (job->len >= ReplyLineSize || spent >= ms || !WaitForSocket(job, ms - spent, false))
+        if (job->len >= ReplyLineSize)
             return false;
-        int got = recv(job->s, job->buf + job->len, static_cast<int>(sizeof job->buf) - job->len, 0);
+        int got = (job->tls.up ? ReceiveTls : ReceiveBytes)(job, job->buf + job->len,
+                                                            static_cast<int>(sizeof job->buf) - job->len, start, ms);
         if (got <= 0)
             return false;
         job->len += got;

@@ -2,6 +2,8 @@
 // the replies read whole, and the commands that deliver the alert.
 #pragma once
 
+#include "mail/tls.h"
+
 #include <winsock2.h>
 #include <cstddef>
 
@@ -45,6 +47,7 @@ struct MailJob {
     int len;
     int code;                       // of the last whole reply, taken from its last line
     char quoted[ReplyLineSize];     // the first line of the reply that carries that code
+    TlsChannel tls;
 };
 
 // Keeps text as a report of the job's alert and tells its window to look.
@@ -54,8 +57,17 @@ void Report(const MailJob *job, const char *text);
 // names it, and nothing is held any more.
 bool ConnectToHost(MailJob *job, int port, in_addr server, const char **failure);
 
-// Closes job->s and undoes the socket library start of its attempt.
+// Ends TLS on job->s when it was started, closes job->s and undoes the socket library
+// start of its attempt.
 void CloseConnection(MailJob *job);
+
+// Hands length bytes to job->s as they are, within the data block limit.
+bool SendBytes(const MailJob *job, const char *bytes, int length);
+
+// Receives at most room bytes into at as soon as job->s has any, waiting until ms have
+// passed since start. The count received; 0 or less when none came in time, the server
+// closed, or the alert is cancelled.
+int ReceiveBytes(MailJob *job, char *at, int room, DWORD start, DWORD ms);
 
 // The exchange for one recipient on the open connection; each command waits for the
 // whole reply to the one before. A refusal (4xx or 5xx) ends the exchange with quit and
