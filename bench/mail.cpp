@@ -24,14 +24,20 @@ static int WaitForDelivery()
     return failures;
 }
 
-// The message as a server stores it: the subject line, an empty line, and the alert with
-// CR LF line ends. A client that does its own dot-stuffing sends this file as it is.
+// The message as a server stores it: Vellmark's header, the Date, To and Message-ID of
+// one copy (the sink compares mails without those three), and the alert with CR LF line
+// ends. A client that does its own dot-stuffing sends this file as it is.
 static bool WriteMessage(const char *path, const char *alert)
 {
+    char date[40], subject[320], message[MailMessageSize];
+    FormatMailDate(date, sizeof date);
+    ComposeSubject(subject, sizeof subject, Monitor.MyHostName);
+    ComposeMessage(message, date, "<vellmark@example.test>", "bench.example", "<bench01@example.test>", subject,
+                   "<1.1.1@bench.example>", "");
     FILE *file = fopen(path, "wb");
     if (!file)
         return false;
-    fprintf(file, "Subject: Disk Space Problem on %s.\r\n\r\n", Monitor.MyHostName);
+    fwrite(message, 1, strstr(message, "\r\n\r\n") + 4 - message, file);
     for (const char *p = alert; *p; p++) {
         if (*p == '\n')
             fputc('\r', file);

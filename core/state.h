@@ -100,7 +100,7 @@ struct MonitorState {
     UINT WM_TASKBARCREATED;
     bool Ending;                    // a way out was taken: no check, start or icon after it
 
-    // For the mail: the computer's name, named in the subject.
+    // For the mail: the computer's name in UTF-8, named in the subject.
     char MyHostName[100];
     DWORD HostNameLength;
 

@@ -1,10 +1,11 @@
 // One recipient's exchange with the mail server: the connection within its time limits,
-// the replies read whole, and the fixed exchange that delivers the alert.
+// the replies read whole, and the commands that deliver the alert.
 #include "mail/exchange.h"
 
-#include "mail/reports.h"
+#include "mail/server.h"
 
 #include <cctype>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -24,9 +25,12 @@ int ReplyLineCode(const char *line, size_t length, bool *last)
     return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
 }
 
-void Report(const MailJob *job, const char *text)
+const char CannotStart[] = "Unable to start connection";
+const char CannotConnect[] = "Couldn't connect to mail server";
+
+void Report(const MailJob *job, MailFailure kind, const char *recipient, const char *text)
 {
-    KeepReport(job->serial, text, job->reportTo, job->reportMessage);
+    KeepReport(job->serial, kind, recipient, text, job->reportTo, job->reportMessage);
 }
 
 static timeval TimeLimit(DWORD ms)
@@ -100,7 +104,7 @@ bool ConnectToHost(MailJob *job, int port, in_addr server, const char **failure)
 {
     WSADATA wsaData;
     if (WSAStartup(MAKEWORD(2, 2), &wsaData) != 0) {
-        *failure = "Unable to start connection";
+        *failure = CannotStart;
         return false;
     }
     if (wsaData.wVersion != MAKEWORD(2, 2)) {
@@ -124,7 +128,7 @@ bool ConnectToHost(MailJob *job, int port, in_addr server, const char **failure)
     if (!ConnectWithinLimit(job, &address)) {
         closesocket(job->s);
         WSACleanup();
-        *failure = "Couldn't connect to mail server";
+        *failure = CannotConnect;
         return false;
     }
     job->len = 0;
@@ -175,6 +179,11 @@ static int TakeReplyLine(MailJob *job, int length)
         snprintf(job->quoted, sizeof job->quoted, "%.*s", quoted, job->buf);
         job->code = code;
     }
+    // Each line of a reply to EHLO after the first names an extension, in any case.
+    bool tls = code == 250 && length > 12 && memchr(" \r\n", job->buf[12], 3);
+    for (int i = 0; tls && i < 8; i++)
+        tls = (job->buf[4 + i] & 0xDF) == "STARTTLS"[i];
+    job->offersTls = job->offersTls || tls;
     return last ? 1 : 0;
 }
 
@@ -184,6 +193,7 @@ static int TakeReplyLine(MailJob *job, int length)
 static bool read_socket(MailJob *job, DWORD ms)
 {
     job->code = 0;
+    job->offersTls = false;
     DWORD start = GetTickCount();
     for (;;) {
         const char *end;
@@ -205,36 +215,70 @@ static bool read_socket(MailJob *job, DWORD ms)
     }
 }
 
+// The name this side gives in its greeting: the computer's fully-qualified name where it
+// has one a server takes, otherwise the connection's own address as a literal. Never a
+// name of its own making.
+static bool FindGreetingName(MailJob *job)
+{
+    DWORD size = sizeof job->greeting;
+    if (GetComputerNameExA(ComputerNameDnsFullyQualified, job->greeting, &size) && IsDomainName(job->greeting))
+        return true;
+    sockaddr_in own;
+    int ownSize = sizeof own;
+    if (getsockname(job->s, (sockaddr *)&own, &ownSize) != 0)
+        return false;
+    char address[16];
+    FormatAddress(address, sizeof address, own.sin_addr);
+    snprintf(job->greeting, sizeof job->greeting, "[%s]", address);
+    return true;
+}
+
+// The exchange, step by step: what each sends, how long its reply may take, and what a
+// refusal of it is reported as.
+static const struct Step {
+    char command[11];           // sent first, when there is one
+    unsigned short field;       // where in the job the text after it stands; 0 for none
+    unsigned char wait;         // where in the limits the bound of the reply stands
+    signed char failure;        // a refusal ends the exchange, reported as this; -1 for none
+} Steps[] = {
+    {"", 0, offsetof(MailTimeLimits, greeting), FailedGreeting},
+    {"EHLO ", offsetof(MailJob, greeting), offsetof(MailTimeLimits, command), -1},
+    {"HELO ", offsetof(MailJob, greeting), offsetof(MailTimeLimits, command), -1},
+    {"MAIL FROM:", offsetof(MailJob, reversePath), offsetof(MailTimeLimits, command), FailedMail},
+    {"RCPT TO:", offsetof(MailJob, forwardPath), offsetof(MailTimeLimits, command), FailedRcpt},
+    {"DATA", 0, offsetof(MailTimeLimits, dataStart), FailedData},
+    {"", offsetof(MailJob, message), offsetof(MailTimeLimits, dataEnd), FailedDataEnd},
+    {"QUIT", 0, offsetof(MailTimeLimits, quit), -1},
+};
+const size_t StepCount = sizeof Steps / sizeof Steps[0];
+const Step *const Helo = &Steps[2];
+
 bool RunMailExchange(MailJob *job, const char *recipient)
 {
-    const MailTimeLimits &limits = job->limits;
-    const struct Step {
-        const char *texts[7];       // sent back to back; a none is skipped
-        DWORD wait;                 // for the whole reply
-        bool refusalEnds;
-    } steps[] = {
-        {{}, limits.greeting, true},
-        {{"HELO 192.168.1.1\r\n"}, limits.command, false},
-        {{"mail from: ", job->sender, "\r\n"}, limits.command, true},
-        {{"rcpt to: ", recipient, "\r\n"}, limits.command, true},
-        {{"data\r\n"}, limits.dataStart, true},
-        {{"Subject: ", job->subject, "\r\n", "\r\n", job->body, "\r\n", ".\r\n"}, limits.dataEnd, true},
-        {{"quit\r\n"}, limits.quit, false},
-    };
-    const Step &quit = steps[sizeof steps / sizeof steps[0] - 1];
-    for (const Step &step : steps) {
-        bool sent = true;
-        for (const char *piece : step.texts)
-            sent = sent && (!piece || send_socket(job, piece));
-        // Once the final '.' is answered the mail is the server's; only quit is left.
-        if (!sent || !read_socket(job, step.wait))
-            return &step == &quit;
-        if (step.refusalEnds && (job->code / 100 == 4 || job->code / 100 == 5)) {
+    if (!FindGreetingName(job))
+        return false;
+    // A copy sent again keeps its name.
+    if (!job->messageId[0])
+        NameMessage(job->messageId, sizeof job->messageId, job->greeting);
+    ComposeMessage(job->message, job->date, job->reversePath, job->greeting, job->forwardPath, job->subject,
+                   job->messageId, job->body);
+    for (const Step *step = Steps; step < Steps + StepCount; step++) {
+        // HELO only for a server that does not know EHLO, which refuses it with 5xx.
+        if (step == Helo && job->code / 100 != 5)
+            continue;
+        const char *field = step->field ? reinterpret_cast<const char *>(job) + step->field : nullptr;
+        bool sent = (!step->command[0] || send_socket(job, step->command)) && (!field || send_socket(job, field)) &&
+                    (step == Steps || send_socket(job, "\r\n"));
+        DWORD wait = *reinterpret_cast<const DWORD *>(reinterpret_cast<const char *>(&job->limits) + step->wait);
+        // Once the final '.' is answered the mail is the server's; only QUIT is left.
+        if (!sent || !read_socket(job, wait))
+            return step == &Steps[StepCount - 1];
+        if (step->failure >= 0 && (job->code / 100 == 4 || job->code / 100 == 5)) {
             char text[MailReportSize];
             snprintf(text, sizeof text, "Mail server refused %s: %s", recipient, job->quoted);
-            if (send_socket(job, "quit\r\n"))
-                read_socket(job, limits.quit);
-            Report(job, text);
+            if (send_socket(job, "QUIT\r\n"))
+                read_socket(job, job->limits.quit);
+            Report(job, static_cast<MailFailure>(step->failure), recipient, text);
             return true;
         }
     }

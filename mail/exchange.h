@@ -2,6 +2,8 @@
 // the replies read whole, and the commands that deliver the alert.
 #pragma once
 
+#include "mail/message.h"
+#include "mail/reports.h"
 #include "mail/tls.h"
 
 #include <winsock2.h>
@@ -13,11 +15,11 @@
 struct MailTimeLimits {
     DWORD connect;
     DWORD greeting;         // the server's first reply
-    DWORD command;          // the replies to HELO, mail from and rcpt to
-    DWORD dataStart;        // the reply to data
+    DWORD command;          // the replies to EHLO (and HELO), MAIL and RCPT
+    DWORD dataStart;        // the reply to DATA
     DWORD dataBlock;        // each send
     DWORD dataEnd;          // the reply after the final '.'
-    DWORD quit;             // the reply to quit: the mail has been handed over by then
+    DWORD quit;             // the reply to QUIT: the mail has been handed over by then
 };
 const MailTimeLimits RfcMailTimeLimits = {15000, 300000, 300000, 120000, 180000, 600000, 60000};
 
@@ -38,11 +40,18 @@ struct MailJob {
     UINT reportMessage;
     MailTimeLimits limits;
     char server[256];
-    char sender[1024];
-    char subject[100];
-    char body[2048];
+    char sender[1024];              // as typed, without its line breaks and outer blanks
+    char reversePath[RecipientSize + 2];    // the sender in its brackets, "<>" for none
+    char date[40];                  // when the alert was handed over
+    char subject[256];
+    char body[MailBodySize];
     char *recipients;               // the list, a copy of its own
+    char forwardPath[RecipientSize + 2];    // the current recipient in its brackets
+    char messageId[300];            // of the current recipient's copy, once named
+    char message[MailMessageSize];  // that copy, as DATA sends it
     SOCKET s;                       // the current connection
+    char greeting[256];             // the name this side gives on it
+    bool offersTls;                 // the last reply offered STARTTLS
     char buf[2 * ReplyLineSize];    // received and not yet read: at most one line and what follows
     int len;
     int code;                       // of the last whole reply, taken from its last line
@@ -50,8 +59,13 @@ struct MailJob {
     TlsChannel tls;
 };
 
-// Keeps text as a report of the job's alert and tells its window to look.
-void Report(const MailJob *job, const char *text);
+// Keeps text as a report of the job's alert, a failure of kind for recipient, and tells
+// its window to look.
+void Report(const MailJob *job, MailFailure kind, const char *recipient, const char *text);
+
+// The failures a connection attempt reports most.
+extern const char CannotStart[];
+extern const char CannotConnect[];
 
 // Starts the socket library and connects job->s to port of server. On failure *failure
 // names it, and nothing is held any more.
@@ -70,8 +84,9 @@ bool SendBytes(const MailJob *job, const char *bytes, int length);
 int ReceiveBytes(MailJob *job, char *at, int room, DWORD start, DWORD ms);
 
 // The exchange for one recipient on the open connection; each command waits for the
-// whole reply to the one before. A refusal (4xx or 5xx) ends the exchange with quit and
-// is reported. False when the server broke off before it took the mail (a reply that
+// whole reply to the one before. EHLO refused with 5xx is followed by HELO. A refusal
+// (4xx or 5xx) of the greeting, MAIL, RCPT, DATA or the message ends the exchange with
+// QUIT and is reported. False when the server broke off before it took the mail (a reply that
 // does not come whole in time, a hang-up), which is left to the caller to tell: the
 // server cannot be trusted to answer the next recipient either.
 bool RunMailExchange(MailJob *job, const char *recipient);

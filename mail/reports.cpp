@@ -2,6 +2,8 @@
 // the window.
 #include "mail/reports.h"
 
+#include "mail/message.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,24 +29,35 @@ bool AlertCancelled(LONG serial)
 struct MailReport {
     MailReport *next;
     LONG serial;
+    MailFailure kind;
+    char recipient[RecipientSize];
     char text[MailReportSize];
 };
 static SRWLOCK ReportsLock = SRWLOCK_INIT;
 static MailReport *ReportsWaiting;
 static char ReportShown[MailReportSize];
 
-void KeepReport(LONG serial, const char *text, HWND window, UINT message)
+void KeepReport(LONG serial, MailFailure kind, const char *recipient, const char *text, HWND window, UINT message)
 {
     MailReport *report = static_cast<MailReport *>(calloc(1, sizeof(MailReport)));
     if (!report)
         return;     // out of memory: the failure goes untold
     report->serial = serial;
+    report->kind = kind;
+    snprintf(report->recipient, sizeof report->recipient, "%s", recipient);
     snprintf(report->text, sizeof report->text, "%s", text);
     AcquireSRWLockExclusive(&ReportsLock);
     bool keep = !AlertCancelled(serial) && strcmp(report->text, ReportShown) != 0;
     MailReport **end = &ReportsWaiting;
-    for (; *end && keep; end = &(*end)->next)
-        keep = strcmp((*end)->text, report->text) != 0;
+    for (; *end && keep; end = &(*end)->next) {
+        MailReport *waiting = *end;
+        if (strcmp(waiting->text, report->text) == 0 ||
+            (waiting->kind == kind && strcmp(waiting->recipient, report->recipient) == 0)) {
+            // The newest wording is shown, in the place of the first.
+            memcpy(waiting->text, report->text, sizeof waiting->text);
+            keep = false;
+        }
+    }
     if (keep)
         *end = report;
     ReleaseSRWLockExclusive(&ReportsLock);
@@ -70,13 +83,14 @@ bool NextMailReport(char *text, size_t size)
     return true;
 }
 
-void CancelAlerts()
+void CancelAlerts(bool endsLast)
 {
     AcquireSRWLockExclusive(&ReportsLock);
-    InterlockedExchange(&FirstLiveAlert, InterlockedCompareExchange(&AlertsNumbered, 0, 0) + 1);
+    LONG last = InterlockedCompareExchange(&AlertsNumbered, 0, 0);
+    InterlockedExchange(&FirstLiveAlert, last + 1);
     for (MailReport **at = &ReportsWaiting; *at;) {
         MailReport *report = *at;
-        if (AlertCancelled(report->serial)) {
+        if (endsLast && report->serial == last) {
             *at = report->next;
             free(report);
         } else {

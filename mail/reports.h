@@ -11,17 +11,25 @@ const size_t MailReportSize = 2048;
 // Numbers a new alert; its reports and its cancellation go by this number.
 LONG NumberNewAlert();
 
-// Cancels every alert numbered so far and drops their waiting reports.
-void CancelAlerts();
+// The step of a delivery that failed; with the recipient a report names first, it
+// bounds the reports waiting.
+enum MailFailure { FailedConnect, FailedGreeting, FailedMail, FailedRcpt, FailedData, FailedDataEnd,
+                   FailedAnswer, FailedTls };
+
+// Cancels every alert numbered so far. With endsLast, the last one was still being
+// delivered, and its waiting reports are dropped; those of alerts that ended stay.
+void CancelAlerts(bool endsLast);
 
 // Whether the alert numbered serial was cancelled.
 bool AlertCancelled(LONG serial);
 
-// Keeps text for the window unless the alert was cancelled or the same text is open or
-// waiting already, and then posts message to window (none: nobody is told to look).
-void KeepReport(LONG serial, const char *text, HWND window, UINT message);
+// Keeps text, a failure of kind for recipient, for the window, and then posts message to
+// window (none: nobody is told to look). Nothing is kept for a cancelled alert, or when
+// the same text is open or waiting already. At most one report waits for each recipient
+// and kind: a later one replaces its text, so a server that words each refusal anew
+// cannot make more.
+void KeepReport(LONG serial, MailFailure kind, const char *recipient, const char *text, HWND window, UINT message);
 
 // Takes the oldest report into text (size bytes) for a box; the report taken before it
-// counts as answered. A report that repeats one open or waiting is never added, so a
-// failure that recurs at every check waits once. False when none waits.
+// counts as answered. False when none waits.
 bool NextMailReport(char *text, size_t size);

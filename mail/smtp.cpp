@@ -16,9 +16,10 @@ static void FreeMailJob(MailJob *job)
     free(job);
 }
 
-// Reports failure followed by every recipient the alert did not reach: recipient and
-// those after it in the list at cursor.
-static void ReportNotReached(const MailJob *job, const char *failure, const char *recipient, const char *cursor)
+// Reports failure, of kind, followed by every recipient the alert did not reach:
+// recipient and those after it in the list at cursor.
+static void ReportNotReached(const MailJob *job, MailFailure kind, const char *failure, const char *recipient,
+                             const char *cursor)
 {
     char text[MailReportSize];
     int used = snprintf(text, sizeof text, "%s\n\nThe alert did not reach: %s", failure, recipient);
@@ -26,7 +27,7 @@ static void ReportNotReached(const MailJob *job, const char *failure, const char
     bool whole;
     while (used > 0 && static_cast<size_t>(used) < sizeof text && NextRecipient(&cursor, next, sizeof next, &whole))
         used += snprintf(text + used, sizeof text - used, "; %s", next);
-    Report(job, text);
+    Report(job, kind, recipient, text);
 }
 
 // The worker: one connection per recipient, one after the other, in list order, until
@@ -42,24 +43,34 @@ static DWORD WINAPI DeliverAlert(void *parameter)
     char recipient[RecipientSize];
     bool whole;
     while (!AlertCancelled(job->serial) && NextRecipient(&cursor, recipient, sizeof recipient, &whole)) {
-        if (!whole) {
-            char text[MailReportSize];
-            snprintf(text, sizeof text, "The alert was not sent to an address longer than %u characters: %s...",
-                     static_cast<unsigned>(RecipientSize - 1), recipient);
-            Report(job, text);
+        char text[MailReportSize];
+        // An address no path can hold (too long, or outside ASCII) is not sent; when it is
+        // the sender's, nobody is mailed.
+        bool senderFits = job->reversePath[0] != '\0';
+        if (!senderFits || !whole || !BracketAddress(job->forwardPath, sizeof job->forwardPath, recipient)) {
+            const char *address = senderFits ? recipient : job->sender;
+            bool longer = senderFits ? !whole : strlen(address) >= RecipientSize;
+            snprintf(text, sizeof text, "The alert was not sent %s an address %s: %.256s%s", senderFits ? "to" : "from",
+                     longer ? "longer than 256 characters" : "with characters outside ASCII", address,
+                     longer ? "..." : "");
+            if (!senderFits) {
+                ReportNotReached(job, FailedMail, text, recipient, cursor);
+                break;
+            }
+            Report(job, FailedRcpt, recipient, text);
             continue;
         }
-        const char *failure = "Couldn't connect to mail server";
+        const char *failure = CannotConnect;
         if (!found || !ConnectToHost(job, 25, server, &failure)) {
-            ReportNotReached(job, failure, recipient, cursor);
+            ReportNotReached(job, FailedConnect, failure, recipient, cursor);
             break;
         }
+        job->messageId[0] = '\0';
         bool answered = RunMailExchange(job, recipient);
         CloseConnection(job);
         if (!answered) {
-            char text[MailReportSize];
             snprintf(text, sizeof text, "Mail server stopped answering before the alert reached %s", recipient);
-            ReportNotReached(job, text, recipient, cursor);
+            ReportNotReached(job, FailedAnswer, text, recipient, cursor);
             break;
         }
     }
@@ -90,14 +101,15 @@ static MailJob *CopyOfRequest(const MailRequest &request)
     if (strlen(server) < sizeof job->server)
         strcpy(job->server, server);
     // No configured text may bring its own line end: it would start a command of its own.
-    CopyWithoutLineBreaks(job->sender, sizeof job->sender, request.sender);
-    // With no sender, or one of blanks only, the null sender: "mail from: " with nothing
-    // or blanks after it is refused by every server.
-    if (job->sender[strspn(job->sender, " \t")] == '\0')
-        strcpy(job->sender, "<>");
+    // Neither an address nor a computer's name holds a blank.
+    CopyVisible(job->sender, sizeof job->sender, request.sender);
+    // With no sender, the null sender: MAIL FROM with nothing after it is refused by
+    // every server. A sender that is no path leaves none at all, and nobody is mailed.
+    BracketAddress(job->reversePath, sizeof job->reversePath, job->sender);
+    FormatMailDate(job->date, sizeof job->date);
     char hostName[64];
-    CopyWithoutLineBreaks(hostName, sizeof hostName, request.hostName);
-    snprintf(job->subject, sizeof job->subject, "Disk Space Problem on %s.", hostName);
+    CopyVisible(hostName, sizeof hostName, request.hostName);
+    ComposeSubject(job->subject, sizeof job->subject, hostName);
     // Twice the alert's field and more: every byte of it could double on the wire. A
     // longer text goes out cut, still a well-formed body.
     EncodeMailBody(job->body, sizeof job->body, request.alert);
@@ -122,7 +134,7 @@ static void ForgetMailWorker()
 
 void CancelMail()
 {
-    CancelAlerts();
+    CancelAlerts(MailInFlight());
     // Within a slice of its wait the worker sees it and lets go; nothing waits for it.
     ForgetMailWorker();
 }
@@ -140,7 +152,7 @@ bool SendEmail(const MailRequest &request)
     if (LoadSocketLibrary())
         MailWorker = CreateThread(nullptr, 0, DeliverAlert, job, 0, nullptr);
     if (!MailWorker) {
-        Report(job, "Unable to start connection");
+        Report(job, FailedConnect, "", CannotStart);
         FreeMailJob(job);
         return false;
     }

@@ -80,8 +80,11 @@ static void ShowStoredSettings(HWND hDlg)
 static INT_PTR OnInitDialog(HWND hDlg)
 {
     KeepControlHandles(hDlg);
-    Monitor.HostNameLength = sizeof Monitor.MyHostName;
-    GetComputerNameA(Monitor.MyHostName, &Monitor.HostNameLength);
+    WCHAR hostName[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    Monitor.HostNameLength = MAX_COMPUTERNAME_LENGTH + 1;
+    GetComputerNameW(hostName, &Monitor.HostNameLength);
+    // In UTF-8 whatever the code page: the mail gives a name outside ASCII as encoded-words.
+    WideCharToMultiByte(CP_UTF8, 0, hostName, -1, Monitor.MyHostName, sizeof Monitor.MyHostName, nullptr, nullptr);
     ResetMarks();
     SendMessageA(Monitor.hWndSeconds, TBM_SETPOS, TRUE, 30);
     SetWindowIcons(hDlg);

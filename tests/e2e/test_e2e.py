@@ -22,6 +22,8 @@ Five runs of the program, each checked in groups:
 Every way out must end the program with exit code 0. Every wait is bounded, and every
 process started here is ended, also after a failure. Prints one line per check.
 """
+import email
+import email.policy
 import os
 import re
 import select
@@ -293,7 +295,8 @@ def mailing_autostart(server, mails):
     check("the envelopes", sorted((m.mail_from, tuple(m.rcpt_tos)) for m in first),
           [("vellmark@example.test", ("first@example.test",)), ("vellmark@example.test", ("second@example.test",))])
     content = first[0].content.decode(errors="replace")
-    check("the subject names the computer", content.split("\r\n")[0], "Subject: Disk Space Problem on %s." % host)
+    message = email.message_from_bytes(first[0].content, policy=email.policy.default)
+    check("the subject names the computer", str(message["Subject"]), "Disk Space Problem on %s." % host)
     check("the body is the alert", "Free disk space on disk C:\\ was below warning level of 100.00% on " in content,
           True)
     must("post", WINDOW, WM_COMMAND, IDM_EXIT, 0)

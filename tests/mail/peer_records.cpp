@@ -1,7 +1,10 @@
 // Reading the records of the loopback mail servers.
 #include "tests/mail/peer_records.h"
 
+#include "mail/message.h"
 #include "tests/support/testing.h"
+
+#include <winsock2.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -68,6 +71,34 @@ std::string PeerAddress(int host)
     return prefix + std::to_string(host);
 }
 
+std::string ExpectedGreeting()
+{
+    char name[256];
+    DWORD size = sizeof name;
+    if (GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size) && IsDomainName(name))
+        return name;
+    // The address this side has towards the loopback servers, as the socket library says;
+    // aiosmtpd keeps no record of a connection that sends no mail.
+    static std::string literal;
+    if (!literal.empty())
+        return literal;
+    WSADATA wsaData;
+    if (WSAStartup(MAKEWORD(2, 2), &wsaData) != 0)
+        return "[?]";
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(25);
+    address.sin_addr.s_addr = inet_addr(PeerAddress(25).c_str());
+    int addressSize = sizeof address;
+    if (connect(s, (const sockaddr *)&address, sizeof address) == 0 &&
+        getsockname(s, (sockaddr *)&address, &addressSize) == 0)
+        literal = std::string("[") + inet_ntoa(address.sin_addr) + "]";
+    closesocket(s);
+    WSACleanup();
+    return literal;
+}
+
 void ClearPeerRecords()
 {
     for (const std::string &name : RecordNames("*-*.bin"))
@@ -94,6 +125,9 @@ std::vector<DeliveredMail> DeliveredMails(size_t expected, DWORD ms)
         mail.helo = TakeLine(record);
         mail.from = TakeLine(record);
         mail.to = TakeLine(record);
+        mail.clientAddress = TakeLine(record);
+        mail.verdict = TakeLine(record);
+        mail.subject = TakeLine(record);
         mail.content = record;
         mails.push_back(mail);
     }

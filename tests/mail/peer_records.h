@@ -13,12 +13,19 @@ struct DeliveredMail {
     std::string helo;
     std::string from;
     std::string to;             // recipients joined by ';'
+    std::string clientAddress;
+    std::string verdict;        // Python's email package: "ok", or what is wrong
+    std::string subject;        // decoded, in UTF-8
     std::string content;        // as stored: dots unstuffed, line ends as sent
 };
 
 // The address of the server whose last number is host (25 aiosmtpd, 26 good, ... as
 // tests/mail/peers.py lists them): the block of addresses is chosen when they start.
 std::string PeerAddress(int host);
+
+// The name the mailer greets the loopback servers with: the computer's fully-qualified
+// name where it has one, else the address literal of the connection's own address.
+std::string ExpectedGreeting();
 
 // Forgets every record, so that a case sees only its own connections.
 void ClearPeerRecords();

@@ -4,24 +4,29 @@
     peers.py start DIR   start the servers, wait until all listen, record into DIR
     peers.py stop DIR    end the servers started for DIR (by the pid kept in DIR)
 
-The servers listen on port 25 of the first block of addresses 127.0.N.25 to .39 that
+The servers listen on port 25 of the first block of addresses 127.0.N.25 to .41 that
 is free (127.0.0.x when no other run holds it); DIR/ready holds the block's prefix,
 "127.0.N.", once every server listens. Every connection a server takes is written, when
 it ends, to DIR/<server>-<nnnn>.bin (nnnn counts connections across all servers, in the
 order they were taken). The recording servers write the raw bytes received; aiosmtpd
 writes, per delivered mail, the client's port, the HELO name, the sender, the recipients
-joined by ';', one line each, then the message content as it stored it.
+joined by ';', the client's address, what Python's email package finds wrong with the
+message ("ok" when nothing) and its Subject as a reader sees it, one line each, then the
+message content as it stored it. A mail for a recipient whose name starts with
+"spamcheck" is also judged by SpamAssassin's local rules, after a relay's Received line
+naming the client's greeting: DIR/spamassassin-<nnnn>.bin holds "score=S tests=A,B",
+the rules that fired ("none" for none).
 
     .25  aiosmtpd, the real server
     .26  good     answers like a plain SMTP server
     .27  refuse   refuses the greeting and every command
     .28  silent   never answers
-    .29  stall    answers the greeting, HELO and MAIL, then never again
+    .29  stall    answers the greeting, EHLO and MAIL, then never again
     .30  backlog  a full listen queue: a connect is never answered
     .31  hangup   closes every connection at once
     .32  oneshot  like good, but refuses connections for 3 s after taking one
     .33  nothing listens: a connect is refused
-    .34  midclose answers the greeting and HELO, then closes at the next command
+    .34  midclose answers the greeting and EHLO, then closes at the next command
     .35  flood    answers the greeting and every command with 64 KB
     .36  drip     sends replies one byte a second, whatever the client sends
     .37  strict   like good, but sends its greeting and each reply in several lines and
@@ -29,13 +34,22 @@ joined by ';', one line each, then the message content as it stored it.
     .38  picky    like good, but refuses a recipient whose name starts with "unknown"
     .39  verbose  like good, but greets in eleven lines of 406 bytes, and answers the
                   final '.' with "250-" and then a refusal
+    .40  oldhelo  like good, but knows no EHLO: answers it 502
+    .41  varying  like good, but refuses every recipient with words that name the
+                  connection, counted from 1
 """
+import datetime
+import email
+import email.policy
+import email.utils
 import os
+import re
 import select
 import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -148,7 +162,7 @@ STRICT_PAUSE_S = 0.15
 # Each reply in pieces: the lines of a multi-line reply, and lines cut in two.
 STRICT_REPLIES = {
     "greeting": ["220-strict peer, one moment\r\n", "220-still gree", "ting\r\n", "220 ready\r\n"],
-    "helo": ["250-strict peer\r\n", "250 8BITMIME\r\n"],
+    "ehlo": ["250-strict peer\r\n", "250 8BITMIME\r\n"],
     "mail from": ["25", "0 ok\r\n"],
     "rcpt to": ["250-looking\r\n", "250 ", "ok\r\n"],
     "data": ["354-go ahead\r\n", "354 end with .\r\n"],
@@ -178,6 +192,22 @@ def serve_strict(conn):
     replies = {name: slowly(name) for name in STRICT_REPLIES}
     received = converse(conn, good_replies(replies), unread=unread)
     return received + b"".join(b"\n!early during the reply to " + name.encode() for name in early)
+
+
+def serve_oldhelo(conn):
+    send(conn, "220 old peer\r\n")
+    return converse(conn, good_replies({"ehlo": "502 5.5.1 EHLO not known\r\n"}))
+
+
+varying_count = [0]
+
+
+def serve_varying(conn):
+    with counter_lock:
+        varying_count[0] += 1
+        session = varying_count[0]
+    send(conn, "220 varying peer\r\n")
+    return converse(conn, good_replies({"rcpt to": "550 5.7.1 refused in session %d\r\n" % session}))
 
 
 def serve_verbose(conn):
@@ -211,9 +241,9 @@ def serve_hangup(conn):
 
 
 def serve_midclose(conn):
-    """Answers the greeting and HELO, then hangs up after the next command."""
+    """Answers the greeting and EHLO, then hangs up after the next command."""
     send(conn, "220 closing peer\r\n")
-    return converse(conn, lambda line: "250 ok\r\n" if line.startswith(b"HELO") else None, 2)
+    return converse(conn, lambda line: "250 ok\r\n" if line.startswith(b"EHLO") else None, 2)
 
 
 FLOOD = "250-" + "x" * 60 + "\r\n"
@@ -281,14 +311,63 @@ def run_oneshot(folder, s):
     threading.Thread(target=loop, daemon=True).start()
 
 
+HEADER_FIELDS = ("Date", "From", "To", "Subject", "Message-ID", "MIME-Version", "Content-Type",
+                 "Content-Transfer-Encoding")
+
+
+def examine(content):
+    """What Python's email package finds wrong with a message: a header field missing or
+    twice, a defect of the message or of a field, a line over 998 bytes, an encoded-word
+    over 75 characters, a Date more than two minutes from now. "ok" when nothing."""
+    message = email.message_from_bytes(content, policy=email.policy.default)
+    problems = ["message: %r" % d for d in message.defects]
+    for name in HEADER_FIELDS:
+        values = message.get_all(name) or []
+        if len(values) != 1:
+            problems.append("%d %s fields" % (len(values), name))
+        problems += ["%s: %r" % (name, d) for v in values for d in v.defects]
+    if any(len(line) > 998 for line in content.split(b"\r\n")):
+        problems.append("a line over 998 bytes")
+    head = content.split(b"\r\n\r\n", 1)[0]
+    problems += ["%r is over 75 characters" % w for w in re.findall(rb"=\?[^?]*\?[QB]\?[^?]*\?=", head, re.I)
+                 if len(w) > 75]
+    date = message["Date"]
+    if date is not None and date.datetime is not None:
+        now = datetime.datetime.now(datetime.timezone.utc)
+        if date.datetime.tzinfo is None or abs((date.datetime - now).total_seconds()) > 120:
+            problems.append("Date %s is not now (%s)" % (date, now))
+    return "; ".join(problems) or "ok", str(message["Subject"])
+
+
+def judge_spam(folder, number, helo, content):
+    """SpamAssassin's local rules on the message as a recipient's server sees it after one
+    relay, which names the client's greeting and a public address with reverse DNS."""
+    received = ("Received: from %s (dns.google [8.8.8.8])\r\n\tby mx.example.net (Postfix) with ESMTP id 4A1B2C3D4E\r\n"
+                "\tfor <spamcheck@example.net>; %s\r\n" % (helo, email.utils.format_datetime(
+                    datetime.datetime.now(datetime.timezone.utc))))
+    with tempfile.TemporaryDirectory() as home:  # it keeps its settings there
+        result = subprocess.run(["spamassassin", "-t", "-L", "--cf=use_bayes 0", "--cf=bayes_auto_learn 0"],
+                                input=received.encode() + content, capture_output=True, timeout=120,
+                                env=dict(os.environ, HOME=home))
+    head = result.stdout.split(b"\n\n", 1)[0].decode(errors="replace")
+    found = re.search(r"^X-Spam-Status: .*?score=(\S+) .*?tests=(.*?)\s+autolearn=", head, re.M | re.S)
+    verdict = "score=%s tests=%s" % (found[1], re.sub(r"\s+", "", found[2])) if found else "no verdict: " + head
+    write_record(folder, "spamassassin", number, verdict.encode())
+
+
 def run_aiosmtpd(folder, address):
     from aiosmtpd.controller import Controller
 
     class Recorder:
         async def handle_DATA(self, server, session, envelope):
-            head = "%d\n%s\n%s\n%s\n" % (session.peer[1], session.host_name, envelope.mail_from,
-                                         ";".join(envelope.rcpt_tos))
-            write_record(folder, "aiosmtpd", next_number(), head.encode() + envelope.original_content)
+            number = next_number()
+            verdict, subject = examine(envelope.original_content)
+            head = "%d\n%s\n%s\n%s\n%s\n%s\n%s\n" % (session.peer[1], session.host_name, envelope.mail_from,
+                                                   ";".join(envelope.rcpt_tos), session.peer[0], verdict, subject)
+            write_record(folder, "aiosmtpd", number, head.encode() + envelope.original_content)
+            if any(to.startswith("spamcheck") for to in envelope.rcpt_tos):
+                threading.Thread(target=judge_spam, daemon=True,
+                                 args=(folder, number, session.host_name, envelope.original_content)).start()
             return "250 OK"
 
     controller = Controller(Recorder(), hostname=address, port=PORT)
@@ -297,13 +376,13 @@ def run_aiosmtpd(folder, address):
 
 
 def claim_addresses():
-    """Holds port 25 on the first block of addresses 127.0.N.25 to .39 that no other
+    """Holds port 25 on the first block of addresses 127.0.N.25 to .41 that no other
     process holds: test runs of other build trees may be under way at the same time."""
     for third in [0] + list(range(25, 125)):
         prefix = "127.0.%d." % third
         held = {}
         try:
-            for host in range(25, 40):
+            for host in range(25, 42):
                 if host == 30:
                     held[host] = listener(prefix + "30", 0)
                 elif host == 33:
@@ -337,6 +416,8 @@ def serve(folder):
     run_server(folder, "strict", held[37], serve_strict)
     run_server(folder, "picky", held[38], serve_picky)
     run_server(folder, "verbose", held[39], serve_verbose)
+    run_server(folder, "oldhelo", held[40], serve_oldhelo)
+    run_server(folder, "varying", held[41], serve_varying)
     with open(os.path.join(folder, "ready.tmp"), "w") as f:
         f.write(prefix)
     os.replace(os.path.join(folder, "ready.tmp"), os.path.join(folder, "ready"))
