@@ -9,11 +9,11 @@
 target_compile_options(vellmark_core PUBLIC
   "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include ${CMAKE_CURRENT_LIST_DIR}/msvcrt-stdio.h>")
 
-# The tray (SHELL32), the mail (WS2_32) and its TLS (SECUR32) are loaded at their first call rather than at
+# The tray (SHELL32) and the mail (WS2_32) are loaded at their first call rather than at
 # start-up, which the window then does not wait for. The toolchain has no delay-import
 # libraries, so each is made here from its import library, with every name it offers
 # (cmake/delay-import.cmake). The program checks that a DLL loads before its first call.
-foreach(dll shell32 ws2_32 secur32)
+foreach(dll shell32 ws2_32)
   find_library(${dll}_IMPORT_LIB ${dll} REQUIRED)
   set(delay_lib ${CMAKE_BINARY_DIR}/delay/lib${dll}_delay.a)
   add_custom_command(OUTPUT ${delay_lib}

@@ -56,6 +56,7 @@ struct MailJob {
     int len;
     int code;                       // of the last whole reply, taken from its last line
     char quoted[ReplyLineSize];     // the first line of the reply that carries that code
+    char tlsFailure[ReplyLineSize + 32];    // why TLS failed with the current recipient
     TlsChannel tls;
 };
 
@@ -84,7 +85,10 @@ bool SendBytes(const MailJob *job, const char *bytes, int length);
 int ReceiveBytes(MailJob *job, char *at, int room, DWORD start, DWORD ms);
 
 // The exchange for one recipient on the open connection; each command waits for the
-// whole reply to the one before. EHLO refused with 5xx is followed by HELO. A refusal
+// whole reply to the one before. EHLO refused with 5xx is followed by HELO. Where EHLO's
+// reply offers STARTTLS, the rest goes through TLS; when STARTTLS is refused or the
+// handshake fails, job->tlsFailure says so and the exchange ends, and on the next
+// connection for the recipient TLS is not asked for, and its refusals name the failure. A refusal
 // (4xx or 5xx) of the greeting, MAIL, RCPT, DATA or the message ends the exchange with
 // QUIT and is reported. False when the server broke off before it took the mail (a reply that
 // does not come whole in time, a hang-up), which is left to the caller to tell: the

@@ -7,9 +7,18 @@
 
 #include <cstring>
 
+// The security library's calls, filled at its first use: only a server that offers
+// STARTTLS loads it.
+static PSecurityFunctionTableA Sspi;
+
 bool LoadSecurityLibrary()
 {
-    return GetModuleHandleA("secur32.dll") || LoadLibraryA("secur32.dll");
+    HMODULE library = Sspi ? nullptr : LoadLibraryA("secur32.dll");
+    auto init = reinterpret_cast<INIT_SECURITY_INTERFACE_A>(
+        reinterpret_cast<void *>(library ? GetProcAddress(library, "InitSecurityInterfaceA") : nullptr));
+    if (init)
+        Sspi = init();
+    return Sspi != nullptr;
 }
 
 // Windows checks the server's certificate unless told not to, and would offer the user's
@@ -30,13 +39,13 @@ static SECURITY_STATUS Step(MailJob *job, SecBufferDesc *input, bool *sent)
     // no name.
     char *target = HoldsLetter(job->server) ? job->server : nullptr;
     SECURITY_STATUS status =
-        InitializeSecurityContextA(&tls.credentials, tls.contextHeld ? &tls.context : nullptr, target, TlsRequest, 0, 0,
+        Sspi->InitializeSecurityContextA(&tls.credentials, tls.contextHeld ? &tls.context : nullptr, target, TlsRequest, 0, 0,
                                    input, 0, &tls.context, &output, &attributes, nullptr);
     if (!FAILED(status))
         tls.contextHeld = true;
     *sent = !token.pvBuffer || SendBytes(job, static_cast<const char *>(token.pvBuffer), token.cbBuffer);
     if (token.pvBuffer)
-        FreeContextBuffer(token.pvBuffer);
+        Sspi->FreeContextBuffer(token.pvBuffer);
     return status;
 }
 
@@ -72,7 +81,7 @@ bool StartTls(MailJob *job)
     wanted.dwVersion = SCHANNEL_CRED_VERSION;
     wanted.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
     wanted.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-    tls.held = AcquireCredentialsHandleA(nullptr, const_cast<char *>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr,
+    tls.held = Sspi->AcquireCredentialsHandleA(nullptr, const_cast<char *>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr,
                                          &wanted, nullptr, nullptr, &tls.credentials, nullptr) == SEC_E_OK;
     if (!tls.held)
         return false;
@@ -95,7 +104,7 @@ bool StartTls(MailJob *job)
         if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)
             Keep(&tls, tls.in, 0, records[1].BufferType == SECBUFFER_EXTRA ? records[1].cbBuffer : 0);
     }
-    tls.up = sent && QueryContextAttributesA(&tls.context, SECPKG_ATTR_STREAM_SIZES, &tls.sizes) == SEC_E_OK &&
+    tls.up = sent && Sspi->QueryContextAttributesA(&tls.context, SECPKG_ATTR_STREAM_SIZES, &tls.sizes) == SEC_E_OK &&
              tls.sizes.cbHeader + tls.sizes.cbMaximumMessage + tls.sizes.cbTrailer <= TlsRecordSize;
     return tls.up;
 }
@@ -113,7 +122,7 @@ bool SendTls(MailJob *job, const char *data, int length)
                               {sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, body + piece},
                               {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc record = {SECBUFFER_VERSION, 4, parts};
-        if (EncryptMessage(&tls.context, 0, &record, 0) != SEC_E_OK ||
+        if (Sspi->EncryptMessage(&tls.context, 0, &record, 0) != SEC_E_OK ||
             !SendBytes(job, tls.out, parts[0].cbBuffer + parts[1].cbBuffer + parts[2].cbBuffer))
             return false;
         data += piece;
@@ -131,7 +140,7 @@ int ReceiveTls(MailJob *job, char *at, int room, DWORD start, DWORD ms)
                               {0, SECBUFFER_EMPTY, nullptr},
                               {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc record = {SECBUFFER_VERSION, 4, parts};
-        SECURITY_STATUS status = tls.sealed > 0 ? DecryptMessage(&tls.context, &record, 0, nullptr)
+        SECURITY_STATUS status = tls.sealed > 0 ? Sspi->DecryptMessage(&tls.context, &record, 0, nullptr)
                                                 : SEC_E_INCOMPLETE_MESSAGE;
         if (status == SEC_E_OK) {
             const SecBuffer *data = nullptr;
@@ -163,11 +172,11 @@ void EndTls(MailJob *job)
     SecBufferDesc control = {SECBUFFER_VERSION, 1, &token};
     bool sent;
     // A server that is gone already misses the notice; nothing waits for an answer.
-    if (tls.up && ApplyControlToken(&tls.context, &control) == SEC_E_OK)
+    if (tls.up && Sspi->ApplyControlToken(&tls.context, &control) == SEC_E_OK)
         Step(job, nullptr, &sent);
     if (tls.contextHeld)
-        DeleteSecurityContext(&tls.context);
+        Sspi->DeleteSecurityContext(&tls.context);
     if (tls.held)
-        FreeCredentialsHandle(&tls.credentials);
+        Sspi->FreeCredentialsHandle(&tls.credentials);
     tls.up = tls.contextHeld = tls.held = false;
 }

@@ -29,8 +29,8 @@ struct TlsChannel {
     char out[TlsRecordSize];        // one record being sent
 };
 
-// Loads the security library; false where it cannot be. Otherwise it is loaded at its
-// first call, which raises an exception where it cannot be: nothing calls it before this.
+// Loads the security library and takes its calls; false where it cannot be. Nothing
+// else here may be called before it answered true.
 bool LoadSecurityLibrary();
 
 // Runs the client's TLS handshake on job->s within the command limit. False when it
