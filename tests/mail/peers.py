@@ -42,7 +42,8 @@ made at start, which nobody trusts.
     .42  starttls aiosmtpd offering STARTTLS
     .43  tlsonly  aiosmtpd taking no mail before STARTTLS
     .44  relay    passes each connection on to .43, its replies five bytes at a time so
-                  that TLS records arrive in pieces; records what the client sent
+                  that TLS records arrive in pieces, and adds two replies in the clear
+                  after the 220 to STARTTLS; records what the client sent
     .45  tlsbreak offers STARTTLS, answers it with 220 and bytes that are no TLS; in the
                   clear like good, but refuses a recipient "secret..." for want of TLS
     .46  tlsstall offers STARTTLS, answers it with 220, then never again
@@ -248,8 +249,14 @@ def serve_tlsstall(conn):
     return converse(conn, lambda line: None if started else replies(line))
 
 
+# Replies a man in the middle adds after 220 to STARTTLS: a client that read them as
+# replies inside TLS would take the second as a refusal of MAIL.
+INJECTED = b"250 injected\r\n554 injected\r\n"
+
+
 def serve_relay(conn, target):
-    """Passes the connection on to target, its replies in pieces of five bytes."""
+    """Passes the connection on to target, its replies in pieces of five bytes, with
+    INJECTED after the 220 to STARTTLS."""
     upstream = socket.create_connection((target, PORT))
     conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
 
@@ -259,6 +266,9 @@ def serve_relay(conn, target):
                 chunk = upstream.recv(4096)
                 if not chunk:
                     break
+                if chunk.startswith(b"220 Ready to start TLS"):
+                    conn.sendall(chunk + INJECTED)  # in one piece: read with the 220
+                    continue
                 for i in range(0, len(chunk), 5):
                     conn.sendall(chunk[i:i + 5])
                     time.sleep(0.001)
