@@ -8,7 +8,7 @@
 #include <cstring>
 
 // The security library's calls, filled at its first use: only a server that offers
-// STARTTLS loads it.
+// STARTTLS loads it. The workers of two alerts may fill it at once, with the same table.
 static PSecurityFunctionTableA Sspi;
 
 bool LoadSecurityLibrary()
@@ -88,14 +88,16 @@ bool StartTls(MailJob *job)
     tls.plain = tls.sealed = 0;
     DWORD start = GetTickCount();
     bool sent;
+    int askedForCertificate = 0;
     SECURITY_STATUS status = Step(job, nullptr, &sent);
     while (sent && status != SEC_E_OK) {
         // A record not yet whole, or the server's turn: more from the server. A server
-        // that asks for a certificate of the client's gets none, and the same records again.
+        // that asks for the client's certificate gets none: the same records once more.
         if (status == SEC_E_INCOMPLETE_MESSAGE || (status == SEC_I_CONTINUE_NEEDED && tls.sealed == 0)) {
             if (!ReceiveSealed(job, start, job->limits.command))
                 return false;
-        } else if (status != SEC_I_CONTINUE_NEEDED && status != SEC_I_INCOMPLETE_CREDENTIALS) {
+        } else if (status != SEC_I_CONTINUE_NEEDED &&
+                   (status != SEC_I_INCOMPLETE_CREDENTIALS || askedForCertificate++ > 0)) {
             return false;
         }
         SecBuffer records[2] = {{static_cast<ULONG>(tls.sealed), SECBUFFER_TOKEN, tls.in}, {0, SECBUFFER_EMPTY, nullptr}};
