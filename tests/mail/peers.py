@@ -100,10 +100,11 @@ def send(conn, text):
         pass
 
 
-def converse(conn, replies, most_lines=None, unread=None):
+def converse(conn, replies, most_lines=None, unread=None, passed=None):
     """Reads until the client closes (or most_lines lines have come), answering each line
     that ends in LF with replies(line); returns every byte received. unread, when given,
-    holds what came after the line being answered."""
+    holds what came after the line being answered; passed, when given, is called with
+    every piece received."""
     received = bytearray()
     pending = b""
     lines = 0
@@ -115,6 +116,8 @@ def converse(conn, replies, most_lines=None, unread=None):
         if not chunk:
             break
         received += chunk
+        if passed:
+            passed(chunk)
         pending += chunk
         while b"\n" in pending:
             line, pending = pending.split(b"\n", 1)
@@ -276,22 +279,16 @@ def serve_relay(conn, target):
         except OSError:
             pass
 
+    def up(chunk):
+        try:
+            upstream.sendall(chunk)
+        except OSError:
+            pass  # what comes after the server's close is still recorded
+
     threading.Thread(target=down, daemon=True).start()
-    received = bytearray()
-    while True:
-        try:
-            chunk = conn.recv(4096)
-        except OSError:
-            break
-        if not chunk:
-            break
-        received += chunk
-        try:
-            upstream.sendall(chunk)  # what comes after the server's close is still recorded
-        except OSError:
-            pass
+    received = converse(conn, lambda line: None, passed=up)
     upstream.close()
-    return bytes(received)
+    return received
 
 
 def serve_refuse(conn):
