@@ -40,10 +40,10 @@ struct MailJob {
     UINT reportMessage;
     MailTimeLimits limits;
     char server[256];
-    char sender[1024];              // as typed, without its line breaks and outer blanks
+    char sender[1024];              // as typed, without blanks or line breaks
     char reversePath[RecipientSize + 2];    // the sender in its brackets, "<>" for none
     char date[40];                  // when the alert was handed over
-    char subject[256];
+    char subject[320];              // room for 63 bytes of a name outside ASCII, encoded
     char body[MailBodySize];
     char *recipients;               // the list, a copy of its own
     char forwardPath[RecipientSize + 2];    // the current recipient in its brackets
@@ -90,7 +90,7 @@ int ReceiveBytes(MailJob *job, char *at, int room, DWORD start, DWORD ms);
 // handshake fails, job->tlsFailure says so and the exchange ends, and on the next
 // connection for the recipient TLS is not asked for, and its refusals name the failure. A refusal
 // (4xx or 5xx) of the greeting, MAIL, RCPT, DATA or the message ends the exchange with
-// QUIT and is reported. False when the server broke off before it took the mail (a reply that
-// does not come whole in time, a hang-up), which is left to the caller to tell: the
-// server cannot be trusted to answer the next recipient either.
+// QUIT and is reported. False when the server broke off before it took the mail (a
+// reply that does not come whole in time, a hang-up), which is left to the caller to
+// tell: the server cannot be trusted to answer the next recipient either.
 bool RunMailExchange(MailJob *job, const char *recipient);

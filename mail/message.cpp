@@ -147,11 +147,16 @@ void FormatMailDate(char *out, size_t size)
     FileTimeToSystemTime(&local, &now);
     int east = static_cast<int>((FileTimeTicks(local) - FileTimeTicks(utc)) / 600000000);
     int minutes = east < 0 ? -east : east;
-    // The invariant locale names days and months in English, whatever the user's.
-    int used = GetDateFormatA(LOCALE_INVARIANT, 0, &now, "ddd',' dd MMM yyyy ", out, static_cast<int>(size));
-    used = used > 0 ? used - 1 : 0;
-    used += GetTimeFormatA(LOCALE_INVARIANT, 0, &now, "HH':'mm':'ss", out + used, static_cast<int>(size - used)) - 1;
-    snprintf(out + used, size - used, " %c%02d%02d", east < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    // The invariant locale names days and months in English, whatever the user's. Each
+    // count includes the terminator.
+    *out = '\0';
+    int date = GetDateFormatA(LOCALE_INVARIANT, 0, &now, "ddd',' dd MMM yyyy ", out, static_cast<int>(size));
+    int time = date > 0 ? GetTimeFormatA(LOCALE_INVARIANT, 0, &now, "HH':'mm':'ss", out + date - 1,
+                                         static_cast<int>(size) - date + 1)
+                        : 0;
+    if (time > 0)
+        snprintf(out + date + time - 2, size - (date + time - 2), " %c%02d%02d", east < 0 ? '-' : '+', minutes / 60,
+                 minutes % 60);
 }
 
 void ComposeSubject(char *out, size_t size, const char *hostName)

