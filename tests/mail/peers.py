@@ -4,7 +4,7 @@
     peers.py start DIR   start the servers, wait until all listen, record into DIR
     peers.py stop DIR    end the servers started for DIR (by the pid kept in DIR)
 
-The servers listen on port 25 of the first block of addresses 127.0.N.25 to .46 that
+The servers listen on port 25 of the first block of addresses 127.0.N.25 to .45 that
 is free (127.0.0.x when no other run holds it); DIR/ready holds the block's prefix,
 "127.0.N.", once every server listens. Every connection a server takes is written, when
 it ends, to DIR/<server>-<nnnn>.bin (nnnn counts connections across all servers, in the
@@ -44,9 +44,8 @@ made at start, which nobody trusts.
     .44  relay    passes each connection on to .43, its replies five bytes at a time so
                   that TLS records arrive in pieces, and adds two replies in the clear
                   after the 220 to STARTTLS; records what the client sent
-    .45  tlsbreak offers STARTTLS, answers it with 220 and bytes that are no TLS; in the
-                  clear like good, but refuses a recipient "secret..." for want of TLS
-    .46  tlsstall offers STARTTLS, answers it with 220, then never again
+    .45  tlsstall offers STARTTLS, answers it with 220, then never again; in the clear
+                  like good, but refuses a recipient "secret..." for want of TLS
 """
 import datetime
 import email
@@ -230,23 +229,11 @@ def serve_verbose(conn):
     return converse(conn, good_replies({".": end}))
 
 
-def serve_tlsbreak(conn):
-    """After 220 to STARTTLS, bytes that are no TLS, and the end of what it sends."""
-    demand = lambda line: "530 5.7.0 Must issue a STARTTLS command first\r\n" if b"<secret" in line else "250 ok\r\n"  # noqa: E731
-
-    def start(line):
-        send(conn, "220 go ahead\r\nno TLS here\r\n")
-        conn.shutdown(socket.SHUT_WR)
-
-    send(conn, "220 tlsbreak peer\r\n")
-    return converse(conn, good_replies({"ehlo": "250-tlsbreak peer\r\n250 STARTTLS\r\n", "starttls": start,
-                                        "rcpt to": demand}))
-
-
 def serve_tlsstall(conn):
     """After 220 to STARTTLS, silence: what the client sends then is its TLS."""
     started = []
-    replies = good_replies({"ehlo": "250-tlsstall peer\r\n250 STARTTLS\r\n",
+    demand = lambda line: "530 5.7.0 Must issue a STARTTLS command first\r\n" if b"<secret" in line else "250 ok\r\n"  # noqa: E731
+    replies = good_replies({"ehlo": "250-tlsstall peer\r\n250 STARTTLS\r\n", "rcpt to": demand,
                             "starttls": lambda line: started.append(line) or "220 go ahead\r\n"})
     send(conn, "220 tlsstall peer\r\n")
     return converse(conn, lambda line: None if started else replies(line))
@@ -458,13 +445,13 @@ def tls_context(folder):
 
 
 def claim_addresses():
-    """Holds port 25 on the first block of addresses 127.0.N.25 to .46 that no other
+    """Holds port 25 on the first block of addresses 127.0.N.25 to .45 that no other
     process holds: test runs of other build trees may be under way at the same time."""
     for third in [0] + list(range(25, 125)):
         prefix = "127.0.%d." % third
         held = {}
         try:
-            for host in range(25, 47):
+            for host in range(25, 46):
                 if host == 30:
                     held[host] = listener(prefix + "30", 0)
                 elif host == 33:
@@ -504,8 +491,7 @@ def serve(folder):
     run_server(folder, "oldhelo", held[40], serve_oldhelo)
     run_server(folder, "varying", held[41], serve_varying)
     run_server(folder, "relay", held[44], lambda conn: serve_relay(conn, prefix + "43"))
-    run_server(folder, "tlsbreak", held[45], serve_tlsbreak)
-    run_server(folder, "tlsstall", held[46], serve_tlsstall)
+    run_server(folder, "tlsstall", held[45], serve_tlsstall)
     with open(os.path.join(folder, "ready.tmp"), "w") as f:
         f.write(prefix)
     os.replace(os.path.join(folder, "ready.tmp"), os.path.join(folder, "ready"))
