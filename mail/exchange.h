@@ -87,10 +87,10 @@ int ReceiveBytes(MailJob *job, char *at, int room, DWORD start, DWORD ms);
 // The exchange for one recipient on the open connection; each command waits for the
 // whole reply to the one before. EHLO refused with 5xx is followed by HELO. Where EHLO's
 // reply offers STARTTLS, the rest goes through TLS; when STARTTLS is refused or the
-// handshake fails, job->tlsFailure says so and the exchange ends, and on the next
-// connection for the recipient TLS is not asked for, and its refusals name the failure. A refusal
-// (4xx or 5xx) of the greeting, MAIL, RCPT, DATA or the message ends the exchange with
-// QUIT and is reported. False when the server broke off before it took the mail (a
-// reply that does not come whole in time, a hang-up), which is left to the caller to
-// tell: the server cannot be trusted to answer the next recipient either.
+// handshake fails, job->tlsFailure says so and the exchange ends: with it set, TLS is
+// not asked for, and a refusal names it. A refusal (4xx or 5xx) of the greeting, MAIL,
+// RCPT, DATA or the message ends the exchange with QUIT and is reported. False when the
+// server broke off before it took the mail (a reply that does not come whole in time, a
+// hang-up), which is left to the caller to tell: the server cannot be trusted to answer
+// the next recipient either.
 bool RunMailExchange(MailJob *job, const char *recipient);

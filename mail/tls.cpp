@@ -38,9 +38,9 @@ static SECURITY_STATUS Step(MailJob *job, SecBufferDesc *input, bool *sent)
     // The server's name lets a server with a certificate per name choose; an address is
     // no name.
     char *target = HoldsLetter(job->server) ? job->server : nullptr;
-    SECURITY_STATUS status =
-        Sspi->InitializeSecurityContextA(&tls.credentials, tls.contextHeld ? &tls.context : nullptr, target, TlsRequest, 0, 0,
-                                   input, 0, &tls.context, &output, &attributes, nullptr);
+    CtxtHandle *context = tls.contextHeld ? &tls.context : nullptr;
+    SECURITY_STATUS status = Sspi->InitializeSecurityContextA(&tls.credentials, context, target, TlsRequest, 0, 0,
+                                                              input, 0, &tls.context, &output, &attributes, nullptr);
     if (!FAILED(status))
         tls.contextHeld = true;
     *sent = !token.pvBuffer || SendBytes(job, static_cast<const char *>(token.pvBuffer), token.cbBuffer);
@@ -82,7 +82,7 @@ bool StartTls(MailJob *job)
     wanted.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
     wanted.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
     tls.held = Sspi->AcquireCredentialsHandleA(nullptr, const_cast<char *>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr,
-                                         &wanted, nullptr, nullptr, &tls.credentials, nullptr) == SEC_E_OK;
+                                               &wanted, nullptr, nullptr, &tls.credentials, nullptr) == SEC_E_OK;
     if (!tls.held)
         return false;
     tls.plain = tls.sealed = 0;
@@ -100,7 +100,8 @@ bool StartTls(MailJob *job)
                    (status != SEC_I_INCOMPLETE_CREDENTIALS || askedForCertificate++ > 0)) {
             return false;
         }
-        SecBuffer records[2] = {{static_cast<ULONG>(tls.sealed), SECBUFFER_TOKEN, tls.in}, {0, SECBUFFER_EMPTY, nullptr}};
+        SecBuffer records[2] = {{static_cast<ULONG>(tls.sealed), SECBUFFER_TOKEN, tls.in},
+                                {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc input = {SECBUFFER_VERSION, 2, records};
         status = Step(job, &input, &sent);
         if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)
