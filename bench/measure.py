@@ -2,9 +2,10 @@
 """Vellmark's footprint and speed, each measured side by side with its floor in the same
 run, so that the ratios hold on a busy machine: the program's own window with nothing
 behind it, and minimal dialog programs, all built with the same flags; the bare drive
-query; and curl sending the same mails. Prints one table.
+query; and curl sending the same mails, plain and with STARTTLS. Prints one table.
 
-    measure.py BUILD_DIR [--runs N] [--watch SECONDS] [--calls N] [--mail-rounds N] [--answer-rounds N]
+    measure.py BUILD_DIR [--runs N] [--watch SECONDS] [--calls N] [--mail-rounds N] [--one-rounds N]
+               [--answer-rounds N]
 
 bench/run.sh builds the programs and runs this inside the test bed (a private Wine
 prefix with its own wineserver and display: WINEPREFIX and DISPLAY are set).
@@ -26,6 +27,7 @@ import time
 
 SETTINGS_KEY = r"HKEY_CURRENT_USER\SoftWare\Tolvane\Vellmark"
 MAIL_HOST = "127.0.0.80"     # a loopback address of the benchmark's own; the program mails port 25
+TLS_MAIL_HOST = "127.0.0.81"  # the same, for the server that takes mail only after STARTTLS
 RECIPIENTS = 50
 SENDER = "vellmark@example.test"
 PROBES, PROBE_PAUSE_MS = 200, 20  # the window's answers in one round, over about 5 s of 1 s checks
@@ -172,7 +174,7 @@ class Bench:
             out.seek(0)
             err.seek(0)
             if code != 0:
-                raise RuntimeError(f"{' '.join(args)} failed ({code}): {err.read().strip()}")
+                raise RuntimeError(f"{' '.join(args)} failed ({code}): {err.read().strip()} {out.read().strip()}")
             return out.read()
 
     def launch(self, exe, *args):
@@ -316,42 +318,90 @@ class Bench:
             figures[(state, name)] = float(value) / int(calls) if int(calls) else float(value)
         return figures
 
-    def mail(self):
-        record = os.path.join(self.work, "mails.jsonl")
+    def start_sink(self, host, record, *tls):
+        """The benchmark's mail server on port 25 of host, recording into record; tls
+        holds its certificate options, when it is to take mail only after STARTTLS."""
         open(record, "w").close()
-        log = os.path.join(self.work, "mailserver.log")
+        log = record + ".log"
         with open(log, "w") as out:
             sink = subprocess.Popen(
-                ["/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", f"{MAIL_HOST}:25",
-                 "-c", "smtpsink.Recorder", record],
+                ["/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", f"{host}:25", *tls, "-c", "smtpsink.Recorder", record],
                 env=dict(os.environ, PYTHONPATH=os.path.dirname(os.path.abspath(__file__))),
                 stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
         self.started.append(sink)
+        wait_for_listener(host, 25, sink, log)
+        return sink
+
+    def mailer_times(self, host, recipients, message, alerts):
+        """The milliseconds of each of alerts, sent one after the other by one process."""
+        lines = [line.split() for line in self.wine(self.mailer, host, str(recipients), windows_path(message),
+                                                       str(alerts)).splitlines() if line.strip()]
+        if len(lines) != alerts or any(line[0] != "mail" or line[3] != "0" for line in lines):
+            raise RuntimeError(f"the mailer reported failures: {lines}")
+        return [float(line[2]) for line in lines]
+
+    def curl_time(self, host, recipients, message, *tls):
+        start = time.perf_counter()
+        for i in range(1, recipients + 1):
+            subprocess.run(["curl", "-s", "-S", f"smtp://{host}:25", *tls, "--mail-from", SENDER,
+                            "--mail-rcpt", f"bench{i:02d}@example.test", "--upload-file", message],
+                           check=True, stdin=subprocess.DEVNULL)
+        return (time.perf_counter() - start) * 1000
+
+    def mail(self):
+        record = os.path.join(self.work, "mails.jsonl")
+        sink = self.start_sink(MAIL_HOST, record)
         try:
-            wait_for_listener(MAIL_HOST, 25, sink, log)
             message = os.path.join(self.work, "message.txt")
             totals = {"vellmark": [], "curl": []}
             seen = 0
             for _ in range(self.args.mail_rounds):
                 # Each round's alert carries its own time, so the two clients of one round
                 # send the same mail, and the next round another.
-                out = self.wine(self.mailer, MAIL_HOST, str(RECIPIENTS), windows_path(message)).split()
-                if out[0] != "mail" or out[3] != "0":
-                    raise RuntimeError(f"the mailer reported failures: {' '.join(out)}")
+                totals["vellmark"] += self.mailer_times(MAIL_HOST, RECIPIENTS, message, 1)
                 seen, digest = check_mails(record, seen, "vellmark", None)
-                totals["vellmark"].append(float(out[2]))
-
-                start = time.perf_counter()
-                for i in range(1, RECIPIENTS + 1):
-                    subprocess.run(["curl", "-s", "-S", f"smtp://{MAIL_HOST}:25", "--mail-from", SENDER,
-                                    "--mail-rcpt", f"bench{i:02d}@example.test", "--upload-file", message],
-                                   check=True, stdin=subprocess.DEVNULL)
-                totals["curl"].append((time.perf_counter() - start) * 1000)
+                totals["curl"].append(self.curl_time(MAIL_HOST, RECIPIENTS, message))
                 seen, digest = check_mails(record, seen, "curl", digest)
             return {name: statistics.median(values) for name, values in totals.items()}
         finally:
             sink.terminate()
             sink.wait(timeout=10)
+
+    def one_mail(self):
+        """One mail to one recipient, plain and with STARTTLS, each against curl to the same
+        server. Each round starts the program's mailer for two alerts, as a running Vellmark
+        sends them: the first also loads the socket library and, with STARTTLS, the security
+        library, and is kept apart; the second is the measure. curl starts anew for each
+        mail, taking what it negotiates (TLS 1.3 where the program has 1.2)."""
+        cert, key = os.path.join(self.work, "cert.pem"), os.path.join(self.work, "key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                        "/CN=bench.test", "-keyout", key, "-out", cert], check=True, capture_output=True)
+        one = [["bench01@example.test"]]
+        figures = {}
+        for name, host, tls, curl_tls in (("plain", MAIL_HOST, (), ()),
+                                          ("starttls", TLS_MAIL_HOST, ("--tlscert", cert, "--tlskey", key),
+                                           ("--ssl-reqd", "-k"))):
+            record = os.path.join(self.work, f"one-{name}.jsonl")
+            message = os.path.join(self.work, f"one-{name}.txt")
+            sink = self.start_sink(host, record, *tls)
+            try:
+                times = {"first": [], "vellmark": [], "curl": []}
+                seen = 0
+                for _ in range(self.args.one_rounds):
+                    first, second = self.mailer_times(host, 1, message, 2)
+                    times["first"].append(first)
+                    times["vellmark"].append(second)
+                    seen, digest = check_mails(record, seen, "vellmark", None, one * 2, bool(tls))
+                    times["curl"].append(self.curl_time(host, 1, message, *curl_tls))
+                    seen, digest = check_mails(record, seen, "curl", digest, one, bool(tls))
+                figures[name] = {part: statistics.median(values) for part, values in times.items()}
+                with open(record) as lines:
+                    mails = [json.loads(line) for line in lines]
+                figures[name]["versions"] = {client: mails[at]["tls"] for client, at in (("vellmark", 0), ("curl", 2))}
+            finally:
+                sink.terminate()
+                sink.wait(timeout=10)
+        return figures
 
     def answer(self):
         """The window's longest answer to WM_NULL while an alert waits on a mail server that
@@ -423,16 +473,19 @@ def wait_for_listener(host, port, server, log, seconds=15):
     raise RuntimeError(f"no mail server listens on {host}:{port}")
 
 
-def check_mails(record, seen, client, digest):
-    """Checks the mails delivered after the first seen: exactly one to each recipient, all
-    with the same content, which must also be digest (the other client's) when given.
-    Returns the count of mails now seen and the content's digest."""
+def check_mails(record, seen, client, digest, expected=None, tls=False):
+    """Checks the mails delivered after the first seen: exactly one to each recipient (or
+    to the sorted recipients of expected), all with the same content, which must also be
+    digest (the other client's) when given, and with tls all through TLS. Returns the
+    count of mails now seen and the content's digest."""
     with open(record) as lines:
         mails = [json.loads(line) for line in lines]
     new = mails[seen:]
-    expected = [[f"bench{i:02d}@example.test"] for i in range(1, RECIPIENTS + 1)]
+    expected = expected or [[f"bench{i:02d}@example.test"] for i in range(1, RECIPIENTS + 1)]
     if sorted(mail["rcpts"] for mail in new) != expected:
-        raise RuntimeError(f"{client}: {len(new)} mails arrived, not one to each of {RECIPIENTS} recipients")
+        raise RuntimeError(f"{client}: {len(new)} mails arrived, not one to each of {len(expected)} recipients")
+    if tls and not all(mail.get("tls") for mail in new):
+        raise RuntimeError(f"{client}: a mail arrived without TLS")
     digests = {mail["sha256"] for mail in new} | ({digest} if digest else set())
     if len(digests) != 1:
         contents = {mail["sha256"]: mail.get("content") for mail in mails}
@@ -512,6 +565,15 @@ def table(size, startup, watch, sample, mail, args):
     return rows
 
 
+def one_mail_rows(one, args):
+    rows = []
+    for name, label in (("plain", "8 One mail, plain"), ("starttls", "9 One mail with STARTTLS")):
+        v, c = one[name]["vellmark"], one[name]["curl"]
+        rows.append((f"{label}, median of {args.one_rounds}", f"{v:.1f} ms", f"{c:.1f} ms curl",
+                     f"{ratio(v, c):.2f}x", "<= 1x", verdict(v <= c)))
+    return rows
+
+
 def print_table(rows, notes):
     header = ("Measure", "Vellmark", "Floor", "Ratio", "Goal", "")
     widths = [max(len(str(row[i])) for row in [header, *rows]) for i in range(len(header))]
@@ -528,6 +590,7 @@ def main():
     parser.add_argument("--watch", type=int, default=60, help="seconds to watch memory and CPU (default 60)")
     parser.add_argument("--calls", type=int, default=10000, help="samples and raw queries (default 10000)")
     parser.add_argument("--mail-rounds", type=int, default=3, help="alerts and curl loops (default 3)")
+    parser.add_argument("--one-rounds", type=int, default=11, help="single mails of each kind (default 11)")
     parser.add_argument("--answer-rounds", type=int, default=3, help="rounds of window probes (default 3)")
     args = parser.parse_args()
     if args.watch <= EARLY_SECONDS:
@@ -543,6 +606,7 @@ def main():
         size = bench.size()
         sample = bench.sample()
         mail = bench.mail()
+        one = bench.one_mail()
         answer = bench.answer()
         startup = bench.startup()
         watch = bench.watch()
@@ -572,11 +636,15 @@ def main():
     notes.append(f"Start-up work in one process, median of {START_ROUNDS} (ms): the window made and shown"
                  f" {startup['work_window']:.2f} by the floor's empty procedure, {startup['work_program']:.2f} by"
                  f" the program's; the program's parts: {', '.join(work)}")
+    notes.append(f"One mail: the mailer's first alert, which loads the libraries: {one['plain']['first']:.1f} ms"
+                 f" plain, {one['starttls']['first']:.1f} ms with STARTTLS; TLS versions: Vellmark"
+                 f" {one['starttls']['versions']['vellmark']}, curl {one['starttls']['versions']['curl']}")
     if not sample[("tray", "icon_present")]:
         notes.append("Note: the shell took no tray icon, so the tray row measures a dialog without one.")
     if watch["threads_changed"]:
         notes.append("Note: a watched program started or ended threads; the CPU figure counts only live threads.")
-    print_table(table(size, startup, watch, sample, mail, args) + [answer_row(answer, args)], notes)
+    print_table(table(size, startup, watch, sample, mail, args) + [answer_row(answer, args)] +
+                one_mail_rows(one, args), notes)
 
 
 if __name__ == "__main__":

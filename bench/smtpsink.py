@@ -1,9 +1,11 @@
 """The benchmark's mail server: aiosmtpd hands every delivered mail to Recorder, which
-appends one JSON line per mail to a file (sender, recipients, the content as stored and
-its SHA-256, taken without the header fields that differ for each copy: Date, To and
-Message-ID), so the benchmark can count the mails and tell that two clients sent the same.
+appends one JSON line per mail to a file (sender, recipients, the session's TLS version
+or null, the content as stored and its SHA-256, taken without the header fields that
+differ for each copy: Date, To and Message-ID), so the benchmark can count the mails and
+tell that two clients sent the same.
 
     /usr/bin/python3 -m aiosmtpd -n -l 127.0.0.80:25 -c smtpsink.Recorder FILE
+    (with --tlscert CERT --tlskey KEY it takes mail only after STARTTLS)
 """
 import hashlib
 import json
@@ -28,6 +30,7 @@ class Recorder:
         line = {
             "from": envelope.mail_from,
             "rcpts": envelope.rcpt_tos,
+            "tls": session.ssl["cipher"][1] if session.ssl else None,
             "sha256": hashlib.sha256(EACH_COPY.sub(b"", header + b"\r\n") + b"\r\n" + body).hexdigest(),
             "content": content.decode("latin-1"),
         }

@@ -171,6 +171,13 @@ class MailCount(unittest.TestCase):
         with self.assertRaises(RuntimeError):
             bench.check_mails(self.record(full), 0, "b", "d-of-the-other-client")
 
+    def test_a_mail_without_tls_is_refused_where_tls_is_wanted(self):
+        one = [["bench01@example.test"]]
+        plain = self.record([(one[0], "d1")])
+        self.assertEqual(bench.check_mails(plain, 0, "a", None, one), (1, "d1"))
+        with self.assertRaises(RuntimeError):
+            bench.check_mails(plain, 0, "a", None, one, tls=True)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -137,15 +137,30 @@ bool ConnectToHost(MailJob *job, int port, in_addr server, const char **failure)
 
 void CloseConnection(MailJob *job)
 {
+    EndTls(job);
     closesocket(job->s);
     WSACleanup();
 }
 
-// Sends text without its terminator on job->s, once. False when it could not be sent
-// within the limit.
+bool SendBytes(const MailJob *job, const char *bytes, int length)
+{
+    return send(job->s, bytes, length, 0) == length;
+}
+
+int ReceiveBytes(MailJob *job, char *at, int room, DWORD start, DWORD ms)
+{
+    DWORD spent = GetTickCount() - start;
+    if (room <= 0 || spent >= ms || !WaitForSocket(job, ms - spent, false))
+        return -1;
+    return recv(job->s, at, room, 0);
+}
+
+// Sends text without its terminator on job->s, through TLS when it is up. False when it
+// could not be sent within the limit.
 static bool send_socket(MailJob *job, const char *text)
 {
-    return send(job->s, text, static_cast<int>(strlen(text)), 0) != SOCKET_ERROR;
+    int length = static_cast<int>(strlen(text));
+    return job->tls.up ? SendTls(job, text, length) : SendBytes(job, text, length);
 }
 
 // Takes one whole reply line from the start of buf into the reply being read. -1 when it
@@ -190,10 +205,10 @@ static bool read_socket(MailJob *job, DWORD ms)
             if (taken != 0)
                 return taken > 0;
         }
-        DWORD spent = GetTickCount() - start;
-        if (job->len >= ReplyLineSize || spent >= ms || !WaitForSocket(job, ms - spent, false))
+        if (job->len >= ReplyLineSize)
             return false;
-        int got = recv(job->s, job->buf + job->len, static_cast<int>(sizeof job->buf) - job->len, 0);
+        int got = (job->tls.up ? ReceiveTls : ReceiveBytes)(job, job->buf + job->len,
+                                                            static_cast<int>(sizeof job->buf) - job->len, start, ms);
         if (got <= 0)
             return false;
         job->len += got;
@@ -229,6 +244,8 @@ static const struct Step {
     {"", 0, offsetof(MailTimeLimits, greeting), FailedGreeting},
     {"EHLO ", offsetof(MailJob, greeting), offsetof(MailTimeLimits, command), -1},
     {"HELO ", offsetof(MailJob, greeting), offsetof(MailTimeLimits, command), -1},
+    {"STARTTLS", 0, offsetof(MailTimeLimits, command), -1},
+    {"EHLO ", offsetof(MailJob, greeting), offsetof(MailTimeLimits, command), -1},
     {"MAIL FROM:", offsetof(MailJob, reversePath), offsetof(MailTimeLimits, command), FailedMail},
     {"RCPT TO:", offsetof(MailJob, forwardPath), offsetof(MailTimeLimits, command), FailedRcpt},
     {"DATA", 0, offsetof(MailTimeLimits, dataStart), FailedData},
@@ -236,7 +253,7 @@ static const struct Step {
     {"QUIT", 0, offsetof(MailTimeLimits, quit), -1},
 };
 const size_t StepCount = sizeof Steps / sizeof Steps[0];
-const Step *const Helo = &Steps[2];
+const Step *const Helo = &Steps[2], *const StartTlsStep = &Steps[3], *const EhloInTls = &Steps[4];
 
 bool RunMailExchange(MailJob *job, const char *recipient)
 {
@@ -251,6 +268,11 @@ bool RunMailExchange(MailJob *job, const char *recipient)
         // HELO only for a server that does not know EHLO, which refuses it with 5xx.
         if (step == Helo && job->code / 100 != 5)
             continue;
+        // TLS where EHLO's reply offers it, unless it failed with this recipient before;
+        // the server forgets the first EHLO then.
+        if ((step == StartTlsStep && !(job->offersTls && !job->tlsFailure[0] && LoadSecurityLibrary())) ||
+            (step == EhloInTls && !job->tls.up))
+            continue;
         const char *field = step->field ? reinterpret_cast<const char *>(job) + step->field : nullptr;
         bool sent = (!step->command[0] || send_socket(job, step->command)) && (!field || send_socket(job, field)) &&
                     (step == Steps || send_socket(job, "\r\n"));
@@ -258,9 +280,19 @@ bool RunMailExchange(MailJob *job, const char *recipient)
         // Once the final '.' is answered the mail is the server's; only QUIT is left.
         if (!sent || !read_socket(job, wait))
             return step == &Steps[StepCount - 1];
+        if (step == StartTlsStep) {
+            // Whatever came with the 220 came before TLS: none of it is a reply.
+            job->len = 0;
+            if (job->code == 220 && StartTls(job))
+                continue;
+            snprintf(job->tlsFailure, sizeof job->tlsFailure,
+                     job->code == 220 ? "the TLS handshake failed" : "STARTTLS was refused: %s", job->quoted);
+            return true;
+        }
         if (step->failure >= 0 && (job->code / 100 == 4 || job->code / 100 == 5)) {
             char text[MailReportSize];
-            snprintf(text, sizeof text, "Mail server refused %s: %s", recipient, job->quoted);
+            snprintf(text, sizeof text, "Mail server refused %s: %s%s%s", recipient, job->quoted,
+                     job->tlsFailure[0] ? "\n\nTried without encryption, since " : "", job->tlsFailure);
             if (send_socket(job, "QUIT\r\n"))
                 read_socket(job, job->limits.quit);
             Report(job, static_cast<MailFailure>(step->failure), recipient, text);

@@ -4,6 +4,7 @@
 
 #include "mail/message.h"
 #include "mail/reports.h"
+#include "mail/tls.h"
 
 #include <winsock2.h>
 #include <cstddef>
@@ -55,6 +56,8 @@ struct MailJob {
     int len;
     int code;                       // of the last whole reply, taken from its last line
     char quoted[ReplyLineSize];     // the first line of the reply that carries that code
+    char tlsFailure[ReplyLineSize + 32];    // why TLS failed with the current recipient
+    TlsChannel tls;
 };
 
 // Keeps text as a report of the job's alert, a failure of kind for recipient, and tells
@@ -69,13 +72,25 @@ extern const char CannotConnect[];
 // names it, and nothing is held any more.
 bool ConnectToHost(MailJob *job, int port, in_addr server, const char **failure);
 
-// Closes job->s and undoes the socket library start of its attempt.
+// Ends TLS on job->s when it was started, closes job->s and undoes the socket library
+// start of its attempt.
 void CloseConnection(MailJob *job);
 
+// Hands length bytes to job->s as they are, within the data block limit.
+bool SendBytes(const MailJob *job, const char *bytes, int length);
+
+// Receives at most room bytes into at as soon as job->s has any, waiting until ms have
+// passed since start. The count received; 0 or less when none came in time, the server
+// closed, or the alert is cancelled.
+int ReceiveBytes(MailJob *job, char *at, int room, DWORD start, DWORD ms);
+
 // The exchange for one recipient on the open connection; each command waits for the
-// whole reply to the one before. EHLO refused with 5xx is followed by HELO. A refusal
-// (4xx or 5xx) of the greeting, MAIL, RCPT, DATA or the message ends the exchange with
-// QUIT and is reported. False when the server broke off before it took the mail (a
-// reply that does not come whole in time, a hang-up), which is left to the caller to
-// tell: the server cannot be trusted to answer the next recipient either.
+// whole reply to the one before. EHLO refused with 5xx is followed by HELO. Where EHLO's
+// reply offers STARTTLS, the rest goes through TLS; when STARTTLS is refused or the
+// handshake fails, job->tlsFailure says so and the exchange ends: with it set, TLS is
+// not asked for, and a refusal names it. A refusal (4xx or 5xx) of the greeting, MAIL,
+// RCPT, DATA or the message ends the exchange with QUIT and is reported. False when the
+// server broke off before it took the mail (a reply that does not come whole in time, a
+// hang-up), which is left to the caller to tell: the server cannot be trusted to answer
+// the next recipient either.
 bool RunMailExchange(MailJob *job, const char *recipient);

@@ -60,14 +60,23 @@ static DWORD WINAPI DeliverAlert(void *parameter)
             Report(job, FailedRcpt, recipient, text);
             continue;
         }
+        job->messageId[0] = '\0';
+        job->tlsFailure[0] = '\0';
         const char *failure = CannotConnect;
-        if (!found || !ConnectToHost(job, 25, server, &failure)) {
+        bool connected, answered, plain;
+        // Where TLS fails, once more in the clear on a connection of its own: the mail
+        // arrives unencrypted rather than not at all.
+        do {
+            plain = job->tlsFailure[0] != '\0';
+            connected = found && ConnectToHost(job, 25, server, &failure);
+            answered = connected && RunMailExchange(job, recipient);
+            if (connected)
+                CloseConnection(job);
+        } while (answered && !plain && job->tlsFailure[0] && !AlertCancelled(job->serial));
+        if (!connected) {
             ReportNotReached(job, FailedConnect, failure, recipient, cursor);
             break;
         }
-        job->messageId[0] = '\0';
-        bool answered = RunMailExchange(job, recipient);
-        CloseConnection(job);
         if (!answered) {
             snprintf(text, sizeof text, "Mail server stopped answering before the alert reached %s", recipient);
             ReportNotReached(job, FailedAnswer, text, recipient, cursor);

@@ -21,6 +21,9 @@ const char *const Alert = "Free disk space on disk C:\\ was below warning level 
                           ". Free space remaining 5.50 GB. Free percentage is 5.00%";
 const char *const AlertOnWire = "Free disk space on disk C:\\ was below warning level of 10.00% on Tue Dec  8 02:46:40 2026\r\n"
                                 ".. Free space remaining 5.50 GB. Free percentage is 5.00%";
+// The body as a server stores it.
+const char *const AlertStored = "Free disk space on disk C:\\ was below warning level of 10.00% on Tue Dec  8 02:46:40 2026\r\n"
+                                ". Free space remaining 5.50 GB. Free percentage is 5.00%\r\n";
 
 // Every wait of the exchange, shortened so that a stalled server costs a second.
 const MailTimeLimits ShortLimits = {1000, 1000, 1000, 1000, 1000, 1000, 1000};
@@ -120,6 +123,19 @@ bool SocketLibraryStarted()
         return WSAGetLastError() != WSANOTINITIALISED;
     closesocket(probe);
     return true;
+}
+
+// The starts of the socket library not undone: as many clean-ups as it takes to end it,
+// and as many starts again.
+int SocketLibraryStarts()
+{
+    int starts = 0;
+    while (SocketLibraryStarted() && WSACleanup() == 0)
+        starts++;
+    WSADATA wsaData;
+    for (int i = 0; i < starts; i++)
+        WSAStartup(MAKEWORD(2, 2), &wsaData);
+    return starts;
 }
 
 }  // namespace
@@ -263,9 +279,7 @@ TEST_CASE("two recipients reach the real server on two connections, one recipien
             CHECK(mail.subject == "Disk Space Problem on TESTHOST.");
             CHECK(FieldOf(mail.content, "From") == "Vellmark Alert <vellmark@example.test>");
             CHECK(FieldOf(mail.content, "To") == "<" + mail.to + ">");
-            CHECK(mail.content.substr(mail.content.find("\r\n\r\n") + 4) ==
-                  "Free disk space on disk C:\\ was below warning level of 10.00% on Tue Dec  8 "
-                  "02:46:40 2026\r\n. Free space remaining 5.50 GB. Free percentage is 5.00%\r\n");
+            CHECK(mail.content.substr(mail.content.find("\r\n\r\n") + 4) == AlertStored);
         }
         // Each copy has a name of its own, on the right the name of the greeting.
         const std::string id = FieldOf(mails[0].content, "Message-ID");
@@ -357,6 +371,71 @@ TEST_CASE("the wire: the whole script in CR LF, the dot doubled, no configured l
     REQUIRE(records.size() == 1);
     CHECK(Masked(records[0]) == Script("me@example.testrcptto:x@y", "ops@example.testrcptto:evil@example.test",
                                        "line one\r\n..\r\nrcpt to: z@y"));
+    CHECK(catcher.boxes.empty());
+}
+
+TEST_CASE("where the server offers STARTTLS the alert goes through TLS, also when its records come in pieces")
+{
+    MessageBoxCatcher catcher;
+    Mailing mailing;
+    // The relay passes the connection on to the server that takes nothing before
+    // STARTTLS, its replies five bytes at a time.
+    for (int host : {42, 44}) {
+        CAPTURE(host);
+        mailing.Prepare(PeerAddress(host).c_str(), "ops@example.test");
+        MailLimits = {5000, 5000, 5000, 5000, 5000, 5000, 5000};
+        mailing.Send(Alert);
+        std::vector<DeliveredMail> mails = DeliveredMails(1, 5000, host == 42 ? "starttls" : "tlsonly");
+        REQUIRE(mails.size() == 1);
+        CHECK(mails[0].tls == "TLSv1.2");
+        CHECK(mails[0].helo == ExpectedGreeting());
+        CHECK(mails[0].verdict == "ok");
+        CHECK(mails[0].content.substr(mails[0].content.find("\r\n\r\n") + 4) == AlertStored);
+    }
+    // After STARTTLS nothing but TLS records, the last of them an alert: close_notify.
+    std::vector<std::string> records = PeerRecords("relay", 1);
+    REQUIRE(records.size() == 1);
+    const std::string plain = "EHLO " + ExpectedGreeting() + "\r\nSTARTTLS\r\n";
+    REQUIRE(records[0].compare(0, plain.size(), plain) == 0);
+    size_t at = plain.size();
+    int type = 0;
+    for (; at + 5 <= records[0].size(); at += 5 + (records[0][at + 3] & 0xFF) * 256 + (records[0][at + 4] & 0xFF))
+        type = records[0][at];
+    CHECK(at == records[0].size());
+    CHECK(type == 21);
+    CHECK(catcher.boxes.empty());
+}
+
+TEST_CASE("a failed TLS handshake: the recipient once more in the clear, where only a refusal is told")
+{
+    MessageBoxCatcher catcher;
+    Mailing mailing;
+    // The server never answers the handshake: it fails when the time is up.
+    mailing.Prepare(PeerAddress(45).c_str(), "ops@example.test;secret@example.test");
+    mailing.Send(Alert);
+    std::vector<std::string> records = PeerRecords("tlsstall", 4);
+    REQUIRE(records.size() == 4);
+    for (int i : {0, 2}) {
+        CHECK(records[i].find("EHLO " + ExpectedGreeting() + "\r\nSTARTTLS\r\n") == 0);
+        CHECK(records[i].find("MAIL") == std::string::npos);
+    }
+    CHECK(Masked(records[1]) == Script("vellmark@example.test", "ops@example.test", AlertOnWire));
+    CHECK(records[3] == Commands("vellmark@example.test", "secret@example.test") + "QUIT\r\n");
+    REQUIRE(catcher.boxes.size() == 1);
+    CHECK(catcher.boxes[0].text == "Mail server refused secret@example.test: 530 5.7.0 Must issue a STARTTLS command "
+                                   "first\n\nTried without encryption, since the TLS handshake failed");
+}
+
+TEST_CASE("without SECUR32 the alert goes in the clear where STARTTLS is offered" * doctest::skip())
+{
+    REQUIRE_FALSE(LoadLibraryA("secur32.dll"));
+    MessageBoxCatcher catcher;
+    Mailing mailing;
+    mailing.Prepare(PeerAddress(42).c_str(), "ops@example.test");
+    mailing.Send(Alert);
+    std::vector<DeliveredMail> mails = DeliveredMails(1, 5000, "starttls");
+    REQUIRE(mails.size() == 1);
+    CHECK(mails[0].tls == "plain");
     CHECK(catcher.boxes.empty());
 }
 
@@ -664,6 +743,19 @@ TEST_CASE("a cancelled alert lets go of its server at once, tries no one else an
     CHECK(Masked(records[1]) == Script("vellmark@example.test", "dev@example.test", "alert"));
     PumpFor(500);
     CHECK(PeerRecords("silent", 1, 0).size() == 1);
+
+    // Also in the middle of a TLS handshake.
+    mailing.Prepare(PeerAddress(45).c_str(), "ops@example.test");
+    MailLimits = RfcMailTimeLimits;
+    REQUIRE(mailing.HandOver(Alert));
+    PumpFor(1000);
+    REQUIRE(PeerRecords("tlsstall", 0, 0).empty());
+    start = GetTickCount();
+    CancelMail();
+    records = PeerRecords("tlsstall", 1, 2000);
+    CHECK(GetTickCount() - start < 1000);
+    REQUIRE(records.size() == 1);
+    CHECK(records[0].find("STARTTLS\r\n\x16\x03") != std::string::npos);
     CHECK(catcher.boxes.empty());
 }
 
@@ -716,17 +808,19 @@ TEST_CASE("every start of the socket library is undone once, on every road")
         {PeerAddress(28), "ops@example.test"},
         {PeerAddress(27), "ops@example.test"},
         {std::string(64, 'x') + ".test", "ops@example.test"},
+        {PeerAddress(45), "ops@example.test"},
     };
-    REQUIRE_FALSE(SocketLibraryStarted());
+    // Wine's security library keeps a start of its own once it is loaded.
+    const int before = SocketLibraryStarts();
     for (const Case &c : cases) {
         CAPTURE(c.server);
         CAPTURE(c.list);
-        // Our own start must survive the delivery (no clean-up too many), and be the only one left.
+        // Our own start must survive the delivery (no clean-up too many), and be the only one added.
         REQUIRE(WSAStartup(MAKEWORD(2, 2), &wsaData) == 0);
         mailing.Prepare(c.server.c_str(), c.list);
         mailing.Send("alert");
-        CHECK(SocketLibraryStarted());
+        CHECK(SocketLibraryStarts() == before + 1);
         WSACleanup();
-        CHECK_FALSE(SocketLibraryStarted());
     }
+    CHECK(SocketLibraryStarts() == before);
 }

@@ -96,10 +96,10 @@ std::vector<std::string> PeerRecords(const char *server, size_t expected, DWORD 
     return records;
 }
 
-std::vector<DeliveredMail> DeliveredMails(size_t expected, DWORD ms)
+std::vector<DeliveredMail> DeliveredMails(size_t expected, DWORD ms, const char *server)
 {
     std::vector<DeliveredMail> mails;
-    for (std::string record : PeerRecords("aiosmtpd", expected, ms)) {
+    for (std::string record : PeerRecords(server, expected, ms)) {
         DeliveredMail mail;
         mail.clientPort = TakeLine(record);
         mail.helo = TakeLine(record);
@@ -108,6 +108,7 @@ std::vector<DeliveredMail> DeliveredMails(size_t expected, DWORD ms)
         mail.clientAddress = TakeLine(record);
         mail.verdict = TakeLine(record);
         mail.subject = TakeLine(record);
+        mail.tls = TakeLine(record);
         mail.content = record;
         mails.push_back(mail);
     }

@@ -16,6 +16,7 @@ struct DeliveredMail {
     std::string clientAddress;
     std::string verdict;        // Python's email package: "ok", or what is wrong
     std::string subject;        // decoded, in UTF-8
+    std::string tls;            // the TLS version of the session, "plain" without
     std::string content;        // as stored: dots unstuffed, line ends as sent
 };
 
@@ -35,5 +36,5 @@ void ClearPeerRecords();
 // moment more, so that a connection too many is seen as well.
 std::vector<std::string> PeerRecords(const char *server, size_t expected, DWORD ms = 5000);
 
-// The records of aiosmtpd, taken apart.
-std::vector<DeliveredMail> DeliveredMails(size_t expected, DWORD ms = 5000);
+// The records of aiosmtpd (or of its instances with TLS, "starttls" and "tlsonly"), taken apart.
+std::vector<DeliveredMail> DeliveredMails(size_t expected, DWORD ms = 5000, const char *server = "aiosmtpd");

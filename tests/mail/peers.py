@@ -4,7 +4,7 @@
     peers.py start DIR   start the servers, wait until all listen, record into DIR
     peers.py stop DIR    end the servers started for DIR (by the pid kept in DIR)
 
-The servers listen on port 25 of the first block of addresses 127.0.N.25 to .41 that
+The servers listen on port 25 of the first block of addresses 127.0.N.25 to .45 that
 is free (127.0.0.x when no other run holds it); DIR/ready holds the block's prefix,
 "127.0.N.", once every server listens. Every connection a server takes is written, when
 it ends, to DIR/<server>-<nnnn>.bin (nnnn counts connections across all servers, in the
@@ -15,7 +15,9 @@ message ("ok" when nothing) and its Subject as a reader sees it, one line each, 
 message content as it stored it. A mail for a recipient whose name starts with
 "spamcheck" is also judged by SpamAssassin's local rules, after a relay's Received line
 naming the client's greeting: DIR/spamassassin-<nnnn>.bin holds "score=S tests=A,B",
-the rules that fired ("none" for none).
+the rules that fired ("none" for none). The record's last line before the content holds the
+TLS version of the session ("plain" without). The servers with TLS use a certificate
+made at start, which nobody trusts.
 
     .25  aiosmtpd, the real server
     .26  good     answers like a plain SMTP server
@@ -37,6 +39,13 @@ the rules that fired ("none" for none).
     .40  oldhelo  like good, but knows no EHLO: answers it 502
     .41  varying  like good, but refuses every recipient with words that name the
                   connection, counted from 1
+    .42  starttls aiosmtpd offering STARTTLS
+    .43  tlsonly  aiosmtpd taking no mail before STARTTLS
+    .44  relay    passes each connection on to .43, its replies five bytes at a time so
+                  that TLS records arrive in pieces, and adds two replies in the clear
+                  after the 220 to STARTTLS; records what the client sent
+    .45  tlsstall offers STARTTLS, answers it with 220, then never again; in the clear
+                  like good, but refuses a recipient "secret..." for want of TLS
 """
 import datetime
 import email
@@ -47,6 +56,7 @@ import re
 import select
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -89,10 +99,11 @@ def send(conn, text):
         pass
 
 
-def converse(conn, replies, most_lines=None, unread=None):
+def converse(conn, replies, most_lines=None, unread=None, passed=None):
     """Reads until the client closes (or most_lines lines have come), answering each line
     that ends in LF with replies(line); returns every byte received. unread, when given,
-    holds what came after the line being answered."""
+    holds what came after the line being answered; passed, when given, is called with
+    every piece received."""
     received = bytearray()
     pending = b""
     lines = 0
@@ -104,6 +115,8 @@ def converse(conn, replies, most_lines=None, unread=None):
         if not chunk:
             break
         received += chunk
+        if passed:
+            passed(chunk)
         pending += chunk
         while b"\n" in pending:
             line, pending = pending.split(b"\n", 1)
@@ -214,6 +227,55 @@ def serve_verbose(conn):
     send(conn, "".join("220-%s\r\n" % ("%02d" % i * 200) for i in range(11)) + "220 verbose peer\r\n")
     end = "250-accepted for checking\r\n554 5.7.1 rejected after checking\r\n"
     return converse(conn, good_replies({".": end}))
+
+
+def serve_tlsstall(conn):
+    """After 220 to STARTTLS, silence: what the client sends then is its TLS."""
+    started = []
+    demand = lambda line: "530 5.7.0 Must issue a STARTTLS command first\r\n" if b"<secret" in line else "250 ok\r\n"  # noqa: E731
+    replies = good_replies({"ehlo": "250-tlsstall peer\r\n250 STARTTLS\r\n", "rcpt to": demand,
+                            "starttls": lambda line: started.append(line) or "220 go ahead\r\n"})
+    send(conn, "220 tlsstall peer\r\n")
+    return converse(conn, lambda line: None if started else replies(line))
+
+
+# Replies a man in the middle adds after 220 to STARTTLS: a client that read them as
+# replies inside TLS would take the second as a refusal of MAIL.
+INJECTED = b"250 injected\r\n554 injected\r\n"
+
+
+def serve_relay(conn, target):
+    """Passes the connection on to target, its replies in pieces of five bytes, with
+    INJECTED after the 220 to STARTTLS."""
+    upstream = socket.create_connection((target, PORT))
+    conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+
+    def down():
+        try:
+            while True:
+                chunk = upstream.recv(4096)
+                if not chunk:
+                    break
+                if chunk.startswith(b"220 Ready to start TLS"):
+                    conn.sendall(chunk + INJECTED)  # in one piece: read with the 220
+                    continue
+                for i in range(0, len(chunk), 5):
+                    conn.sendall(chunk[i:i + 5])
+                    time.sleep(0.001)
+            conn.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
+
+    def up(chunk):
+        try:
+            upstream.sendall(chunk)
+        except OSError:
+            pass  # what comes after the server's close is still recorded
+
+    threading.Thread(target=down, daemon=True).start()
+    received = converse(conn, lambda line: None, passed=up)
+    upstream.close()
+    return received
 
 
 def serve_refuse(conn):
@@ -355,34 +417,41 @@ def judge_spam(folder, number, helo, content):
     write_record(folder, "spamassassin", number, verdict.encode())
 
 
-def run_aiosmtpd(folder, address):
+def run_aiosmtpd(folder, address, name="aiosmtpd", **tls):
     from aiosmtpd.controller import Controller
 
     class Recorder:
         async def handle_DATA(self, server, session, envelope):
             number = next_number()
             verdict, subject = examine(envelope.original_content)
-            head = "%d\n%s\n%s\n%s\n%s\n%s\n%s\n" % (session.peer[1], session.host_name, envelope.mail_from,
-                                                   ";".join(envelope.rcpt_tos), session.peer[0], verdict, subject)
-            write_record(folder, "aiosmtpd", number, head.encode() + envelope.original_content)
+            head = "%d\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n" % (session.peer[1], session.host_name, envelope.mail_from,
+                                                       ";".join(envelope.rcpt_tos), session.peer[0], verdict, subject,
+                                                       session.ssl["cipher"][1] if session.ssl else "plain")
+            write_record(folder, name, number, head.encode() + envelope.original_content)
             if any(to.startswith("spamcheck") for to in envelope.rcpt_tos):
                 threading.Thread(target=judge_spam, daemon=True,
                                  args=(folder, number, session.host_name, envelope.original_content)).start()
             return "250 OK"
 
-    controller = Controller(Recorder(), hostname=address, port=PORT)
+    controller = Controller(Recorder(), hostname=address, port=PORT, **tls)
     controller.start()
     return controller
 
 
+def tls_context(folder):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem"))
+    return context
+
+
 def claim_addresses():
-    """Holds port 25 on the first block of addresses 127.0.N.25 to .41 that no other
+    """Holds port 25 on the first block of addresses 127.0.N.25 to .45 that no other
     process holds: test runs of other build trees may be under way at the same time."""
     for third in [0] + list(range(25, 125)):
         prefix = "127.0.%d." % third
         held = {}
         try:
-            for host in range(25, 42):
+            for host in range(25, 46):
                 if host == 30:
                     held[host] = listener(prefix + "30", 0)
                 elif host == 33:
@@ -402,8 +471,11 @@ def serve(folder):
     prefix, held = claim_addresses()
     # One connection nobody accepts fills a queue of length 0: later requests are dropped.
     filler = socket.create_connection((prefix + "30", PORT))
-    held[25].close()  # aiosmtpd binds the address itself
-    controller = run_aiosmtpd(folder, prefix + "25")
+    for host in (25, 42, 43):
+        held[host].close()  # aiosmtpd binds the address itself
+    controllers = [run_aiosmtpd(folder, prefix + "25"),
+                   run_aiosmtpd(folder, prefix + "42", "starttls", tls_context=tls_context(folder)),
+                   run_aiosmtpd(folder, prefix + "43", "tlsonly", tls_context=tls_context(folder), require_starttls=True)]
     run_server(folder, "good", held[26], serve_good)
     run_server(folder, "refuse", held[27], serve_refuse)
     run_server(folder, "silent", held[28], serve_silent)
@@ -418,12 +490,14 @@ def serve(folder):
     run_server(folder, "verbose", held[39], serve_verbose)
     run_server(folder, "oldhelo", held[40], serve_oldhelo)
     run_server(folder, "varying", held[41], serve_varying)
+    run_server(folder, "relay", held[44], lambda conn: serve_relay(conn, prefix + "43"))
+    run_server(folder, "tlsstall", held[45], serve_tlsstall)
     with open(os.path.join(folder, "ready.tmp"), "w") as f:
         f.write(prefix)
     os.replace(os.path.join(folder, "ready.tmp"), os.path.join(folder, "ready"))
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     time.sleep(LIFETIME_S)
-    del filler, controller
+    del filler, controllers
     os._exit(0)
 
 
@@ -468,6 +542,12 @@ def start(folder):
     stop(folder)  # a server left by a run that was cut short
     for name in os.listdir(folder):
         os.remove(os.path.join(folder, name))
+    made = subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                           "/CN=peers.test", "-keyout", os.path.join(folder, "key.pem"),
+                           "-out", os.path.join(folder, "cert.pem")], capture_output=True, text=True)
+    if made.returncode != 0:
+        sys.stderr.write("no certificate for the mail peers:\n" + made.stderr)
+        return 1
     log = open(os.path.join(folder, "serve.log"), "w")
     child = subprocess.Popen([PYTHON, os.path.abspath(__file__), "serve", folder],
                              stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
