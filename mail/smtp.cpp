@@ -61,11 +61,11 @@ static DWORD WINAPI DeliverAlert(void *parameter)
             continue;
         }
         job->messageId[0] = '\0';
-        job->tlsFailure[0] = '\0';
         const char *failure = CannotConnect;
         bool connected, answered, plain;
         // Where TLS fails, once more in the clear on a connection of its own: the mail
-        // arrives unencrypted rather than not at all.
+        // arrives unencrypted rather than not at all. The server's TLS is not tried again
+        // for the rest of the alert: a handshake that stalls costs one wait per alert.
         do {
             plain = job->tlsFailure[0] != '\0';
             connected = found && ConnectToHost(job, 25, server, &failure);

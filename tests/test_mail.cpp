@@ -410,17 +410,16 @@ TEST_CASE("a failed TLS handshake: the recipient once more in the clear, where o
 {
     MessageBoxCatcher catcher;
     Mailing mailing;
-    // The server never answers the handshake: it fails when the time is up.
+    // The server never answers the handshake: it fails when the time is up, once for the
+    // alert, and every recipient goes in the clear.
     mailing.Prepare(PeerAddress(45).c_str(), "ops@example.test;secret@example.test");
-    mailing.Send(Alert);
-    std::vector<std::string> records = PeerRecords("tlsstall", 4);
-    REQUIRE(records.size() == 4);
-    for (int i : {0, 2}) {
-        CHECK(records[i].find("EHLO " + ExpectedGreeting() + "\r\nSTARTTLS\r\n") == 0);
-        CHECK(records[i].find("MAIL") == std::string::npos);
-    }
+    CHECK(mailing.Send(Alert) < 1900);
+    std::vector<std::string> records = PeerRecords("tlsstall", 3);
+    REQUIRE(records.size() == 3);
+    CHECK(records[0].find("EHLO " + ExpectedGreeting() + "\r\nSTARTTLS\r\n") == 0);
+    CHECK(records[0].find("MAIL") == std::string::npos);
     CHECK(Masked(records[1]) == Script("vellmark@example.test", "ops@example.test", AlertOnWire));
-    CHECK(records[3] == Commands("vellmark@example.test", "secret@example.test") + "QUIT\r\n");
+    CHECK(records[2] == Commands("vellmark@example.test", "secret@example.test") + "QUIT\r\n");
     REQUIRE(catcher.boxes.size() == 1);
     CHECK(catcher.boxes[0].text == "Mail server refused secret@example.test: 530 5.7.0 Must issue a STARTTLS command "
                                    "first\n\nTried without encryption, since the TLS handshake failed");
