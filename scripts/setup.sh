@@ -7,7 +7,7 @@ packages=(
   cmake make
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine64 xvfb xauth x11-utils xdotool imagemagick
-  python3 python3-aiosmtpd doctest-dev curl nsis zip spamassassin
+  python3 python3-aiosmtpd doctest-dev curl openssl nsis zip spamassassin
 )
 
 missing=()
